@@ -1,0 +1,17 @@
+# Writes a .def file listing the function exports of a mingw-w64 import library.
+execute_process(COMMAND ${NM} "${IMPORT_LIB}" OUTPUT_VARIABLE symbols
+                COMMAND_ERROR_IS_FATAL ANY)
+string(REGEX MATCHALL "I __imp_[A-Za-z0-9_@?$]+" imports "${symbols}")
+set(names "")
+foreach(entry IN LISTS imports)
+  string(REPLACE "I __imp_" "" name "${entry}")
+  if(NOT name MATCHES "^g_")
+    list(APPEND names "${name}")
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES names)
+list(SORT names)
+list(JOIN names "\n" body)
+get_filename_component(dir "${DEF}" DIRECTORY)
+file(MAKE_DIRECTORY "${dir}")
+file(WRITE "${DEF}" "LIBRARY ${DLL}\nEXPORTS\n${body}\n")

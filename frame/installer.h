@@ -1,0 +1,40 @@
+// Reading installer properties and sending the three message forms.
+#pragma once
+
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+
+#include <string>
+
+namespace kvca {
+
+// The installer's two answers to one property read: the length probe with an
+// empty buffer and, only when the probe answered ERROR_MORE_DATA, the read.
+struct PropertyReadSteps {
+  UINT probe;
+  UINT read;
+  bool ReadFailed() const { return probe == ERROR_MORE_DATA && read != ERROR_SUCCESS; }
+};
+PropertyReadSteps ReadPropertySteps(MSIHANDLE install, const wchar_t* name, std::wstring& value);
+
+// Length probe, then one read. Result 0: `value` holds the property (empty
+// when unset); any other result leaves `value` empty.
+UINT ReadProperty(MSIHANDLE install, const wchar_t* name, std::wstring& value);
+UINT ReadCustomActionData(MSIHANDLE install, std::wstring& value);
+
+// Reads into a caller's buffer of `capacity` characters; a value that does not
+// fit with its terminator fails with ERROR_MORE_DATA.
+UINT ReadPropertyFixed(MSIHANDLE install, const wchar_t* name, wchar_t* buffer, DWORD capacity);
+
+// Information message; field 1 carries `number` only when the text holds "[1]".
+void LogInfo(MSIHANDLE install, const std::wstring& text, DWORD number = 0);
+
+// Error record 666: source, text and code for the package's Error table.
+void ReportErrorRecord(MSIHANDLE install, const std::wstring& source, const std::wstring& text,
+                       DWORD code);
+
+// The installer's service error 1923: service name and Win32 code.
+void ReportServiceError(MSIHANDLE install, DWORD code, const std::wstring& serviceName);
+
+}  // namespace kvca
