@@ -1,0 +1,27 @@
+#!/bin/sh
+# Builds the reference package: wixl writes the base from kvca.wxs, msibuild
+# adds what wixl cannot express: the Error rows and the package's own tables
+# (tables/*.idt) and the custom actions with their exact types and sequence
+# places (actions/*.sql, one query per line, # starts a comment line).
+# usage: build-package.sh OUT.msi KVCA_DLL PAYLOAD_DIR
+set -eu
+out=$1 dll=$2 payload=$3
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+mkdir -p "$work/payload"
+cp "$dll" "$work/kvca.dll"
+cp -r "$payload"/. "$work/payload/"
+cp -r "$here"/tables/. "$work/"
+(cd "$work" && wixl -a x64 -o base.msi "$here/kvca.wxs" 2>wixl.log) || { cat "$work/wixl.log"; exit 1; }
+
+for idt in "$work"/*.idt; do
+  (cd "$work" && msibuild base.msi -i "$(basename "$idt")")
+done
+for sql in "$here"/actions/*.sql; do
+  grep -v -e '^#' -e '^[[:space:]]*$' "$sql" | while IFS= read -r query; do
+    msibuild "$work/base.msi" -q "$query" || { echo "failed: $query" >&2; exit 1; }
+  done
+done
+mv "$work/base.msi" "$out"
