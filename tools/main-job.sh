@@ -1,0 +1,66 @@
+#!/bin/sh
+# The main job: builds kvca.dll and the reference package, installs and removes
+# the package with the real msiexec under Wine in a fresh prefix, and shows,
+# per custom action, its result and its log lines, and the registry values the
+# installation and the removal changed.
+# usage: tools/main-job.sh [PROPERTY=value ...]   (passed to both msiexec runs)
+set -eu
+top=$(cd "$(dirname "$0")/.." && pwd)
+sh "$top/tools/install-deps.sh"
+sh "$top/tools/build.sh"
+
+build="$top/build"
+package="$build/package/kvca-reference.msi"
+wine=$(command -v wine)
+export WINEPREFIX="$build/wine/main-job" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+sh "$top/tests/support/fresh-prefix.sh" "$wine" "$build/wine/pristine" "$WINEPREFIX"
+trap 'wineserver -k 2>/dev/null || true' EXIT
+winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
+actions=$(msiinfo export "$package" CustomAction | tail -n +4 | cut -f1 | tr '\n' ' ')
+
+# Every registry value under the machine's software and services keys, one
+# line each: "[key] value", without the installer's own product bookkeeping.
+snapshot() {
+  for root in 'HKLM\Software' 'HKLM\System\CurrentControlSet\Services'; do
+    wine reg export "$root" "C:\\snapshot.reg" /y >/dev/null 2>&1
+    iconv -f UTF-16LE -t UTF-8 "$WINEPREFIX/drive_c/snapshot.reg" | tr -d '\r' |
+      awk '/^\[/ { key = $0; next }
+           /^$/ { next }
+           { line = line $0 }
+           /\\$/ { sub(/\\$/, "", line); next }
+           { gsub(/  +/, "", line); print key " " line; line = "" }'
+  done | grep -v -e 'Classes\\Installer' -e 'CurrentVersion\\Installer' \
+                 -e 'CurrentVersion\\Uninstall\\{' | sort
+}
+
+# Runs msiexec, prints its real exit code, every custom action's block of the
+# log in the order they ran (a deferred action appears once where it is
+# scheduled and once where the script runs it) and the registry changes.
+run() {
+  title=$1; shift
+  log="C:\\kvca-$title.log"
+  snapshot > "$build/wine/before.txt"
+  code=$(wine cmd /c "msiexec $* /qn /l*v $log & echo %ERRORLEVEL%" 2>/dev/null | tr -d '\r' | tail -n 1)
+  snapshot > "$build/wine/after.txt"
+  printf '\n==================== %s: msiexec exit code %s ====================\n' "$title" "$code"
+  tr -d '\r' < "$WINEPREFIX/drive_c/kvca-$title.log" | awk -v names="$actions" '
+    BEGIN { n = split(names, list, " "); for (i = 1; i <= n; i++) custom[list[i]] = 1
+            meaning[0] = "not run"; meaning[1] = "success"; meaning[2] = "cancelled"
+            meaning[3] = "failure"; meaning[4] = "suspended"; depth = 0 }
+    function pad(d,   text) { text = ""; while (d-- > 0) text = text "    "; return text }
+    /^Action start [0-9:]+: / { name = $4; sub(/\.$/, "", name)
+      if (name in custom) {
+        print pad(depth) "--- " name (depth > 0 ? " (scheduled by " stack[depth] ")" : "")
+        stack[++depth] = name; next } }
+    /^Action ended [0-9:]+: / { name = $4; sub(/\.$/, "", name)
+      if (depth > 0 && name == stack[depth]) { code = $NF; sub(/\.$/, "", code)
+        depth--; print pad(depth) "    result: " code " (" meaning[code] ")"; next } }
+    depth > 0 && !/^Action / { print pad(depth) $0 }'
+  printf -- '--- registry values added or changed\n'
+  comm -13 "$build/wine/before.txt" "$build/wine/after.txt" | sed 's/^/    + /'
+  printf -- '--- registry values removed or changed\n'
+  comm -23 "$build/wine/before.txt" "$build/wine/after.txt" | sed 's/^/    - /'
+}
+
+run install /i "$(winpath "$package")" "$@"
+run removal /x "$(winpath "$package")" "$@"
