@@ -1,5 +1,6 @@
 #!/bin/sh
-# Builds the reference package: wixl writes the base from kvca.wxs, msibuild
+# Builds the reference package: wixl writes the base from kvca.wxs and the
+# subsystems' fragments (*.wxs), msibuild
 # adds what wixl cannot express: the Error rows and the package's own tables
 # (tables/*.idt) and the custom actions with their exact types and sequence
 # places (actions/*.sql, one query per line, # starts a comment line).
@@ -14,7 +15,7 @@ mkdir -p "$work/payload"
 cp "$dll" "$work/kvca.dll"
 cp -r "$payload"/. "$work/payload/"
 cp -r "$here"/tables/. "$work/"
-(cd "$work" && wixl -a x64 -o base.msi "$here/kvca.wxs" 2>wixl.log) || { cat "$work/wixl.log"; exit 1; }
+(cd "$work" && wixl -a x64 -o base.msi "$here"/*.wxs 2>wixl.log) || { cat "$work/wixl.log"; exit 1; }
 
 for idt in "$work"/*.idt; do
   (cd "$work" && msibuild base.msi -i "$(basename "$idt")")

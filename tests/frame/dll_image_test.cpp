@@ -15,8 +15,19 @@ namespace {
 
 // Every custom action built so far, and nothing else.
 const std::set<std::string> kExpectedExports = {
+    // drivers/
+
+    // readers/
     "ProcessReaderProviders",
     "RegReaderProv",
+
+    // services/
+
+    // providers/
+
+    // features/
+
+    // cleanup/
 };
 
 // DLLs that every supported 64-bit Windows has; the delay-loaded four are
