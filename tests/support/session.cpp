@@ -177,8 +177,12 @@ std::vector<Message> SessionTest::Messages(INSTALLMESSAGE type) const {
 
 std::vector<std::wstring> SessionTest::InfoTexts() const {
   std::vector<std::wstring> texts;
-  for (const Message& message : Messages(INSTALLMESSAGE_INFO))
-    texts.push_back(message.HasField(0) ? message.Text(0) : std::wstring());
+  for (const Message& message : Messages(INSTALLMESSAGE_INFO)) {
+    const std::wstring text = message.HasField(0) ? message.Text(0) : std::wstring();
+    // The installer's own lines around every MsiDoAction.
+    if (text.rfind(L"Action start [Time]", 0) == 0 || text.rfind(L"Action ended [Time]", 0) == 0) continue;
+    texts.push_back(text);
+  }
   return texts;
 }
 

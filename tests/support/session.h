@@ -54,7 +54,7 @@ class SessionTest : public ::testing::Test {
 
   // The captured records of one type, in the order they were sent.
   std::vector<Message> Messages(INSTALLMESSAGE type) const;
-  // Field 0 of every information message.
+  // Field 0 of every information message but the installer's own action lines.
   std::vector<std::wstring> InfoTexts() const;
   std::vector<Message> Errors() const { return Messages(INSTALLMESSAGE_ERROR); }
 
