@@ -16,6 +16,8 @@ namespace {
 // Every custom action built so far, and nothing else.
 const std::set<std::string> kExpectedExports = {
     // drivers/
+    "KSCleanup",
+    "KSProcess",
 
     // readers/
     "ProcessReaderProviders",

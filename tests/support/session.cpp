@@ -113,7 +113,7 @@ MSIHANDLE SessionTest::Session() {
 
   previousLevel_ = MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
   const DWORD filter = INSTALLLOGMODE_INFO | INSTALLLOGMODE_ERROR | INSTALLLOGMODE_WARNING |
-                       INSTALLLOGMODE_USER | INSTALLLOGMODE_FATALEXIT;
+                       INSTALLLOGMODE_USER | INSTALLLOGMODE_FATALEXIT | INSTALLLOGMODE_PROGRESS;
   MsiSetExternalUIRecord(&SessionTest::Capture, filter, this, &previous_);
   UINT result = MsiOpenPackageW(path_.c_str(), &session_);
   EXPECT_EQ(ERROR_SUCCESS, result) << "MsiOpenPackage " << path_;
