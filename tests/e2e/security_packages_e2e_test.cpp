@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include "frame/handles.h"
 #include "support/installer_run.h"
@@ -14,15 +13,17 @@
 namespace {
 
 using namespace kvca::test;
+using namespace std::string_literals;
 
 const std::wstring kLsa = L"SYSTEM\\CurrentControlSet\\Control\\Lsa";
 const std::wstring kProviders = L"SYSTEM\\CurrentControlSet\\Control\\SecurityProviders";
 
-std::wstring MultiSz(const std::vector<std::wstring>& entries) {
-  std::wstring data;
-  for (const std::wstring& entry : entries) data += entry + L'\0';
-  return data + L'\0';
-}
+// The lists as a Windows 7 machine has them (Wine starts with kerberos and
+// schannel only, and no provider list).
+const std::wstring kWindowsPackages = L"kerberos\0msv1_0\0schannel\0wdigest\0tspkg\0pku2u\0\0"s;
+const std::wstring kWindowsProviders = L"credssp.dll\0"s;
+const std::wstring kWithKvssl = L"kerberos\0msv1_0\0wdigest\0tspkg\0pku2u\0kvssl\0\0"s;
+const std::wstring kSchannelLast = L"kerberos\0msv1_0\0wdigest\0tspkg\0pku2u\0schannel\0\0"s;
 
 void SetValue(const std::wstring& key, const wchar_t* name, DWORD type, const std::wstring& data) {
   kvca::RegKey opened;
@@ -60,14 +61,11 @@ class RestoredValue {
   std::wstring data_;
 };
 
-// The lists as a Windows 7 machine has them (Wine starts with kerberos and
-// schannel only, and no provider list).
 class SecurityPackagesE2E : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetValue(kLsa, L"Security Packages", REG_MULTI_SZ,
-             MultiSz({L"kerberos", L"msv1_0", L"schannel", L"wdigest", L"tspkg", L"pku2u"}));
-    SetValue(kProviders, L"SecurityProviders", REG_SZ, std::wstring(L"credssp.dll") + L'\0');
+    SetValue(kLsa, L"Security Packages", REG_MULTI_SZ, kWindowsPackages);
+    SetValue(kProviders, L"SecurityProviders", REG_SZ, kWindowsProviders);
   }
   std::wstring Packages() { return ValueData(kLsa, L"Security Packages", REG_MULTI_SZ); }
 
@@ -90,17 +88,16 @@ TEST_F(SecurityPackagesE2E, InstallAppendsKvsslAndRemovalPutsSchannelBack) {
   EXPECT_EQ(2u, SucceededRuns(install, "SslRegInstall")) << install.Excerpt("SslReg");
   EXPECT_EQ(2u, SucceededRuns(install, "SslRegister")) << "Wine's LSA refuses the package";
   EXPECT_EQ(1u, SucceededRuns(install, "SslRegRollback")) << "scheduled, never run";
-  EXPECT_EQ(MultiSz({L"kerberos", L"msv1_0", L"wdigest", L"tspkg", L"pku2u", L"kvssl"}), Packages());
+  EXPECT_EQ(kWithKvssl, Packages());
 
   // What an earlier version of the product left in both lists goes at removal too.
-  SetValue(kLsa, L"Security Packages", REG_MULTI_SZ,
-           MultiSz({L"kerberos", L"msv1_0", L"wdigest", L"tspkg", L"pku2u", L"kvssl", L"kvtls"}));
-  SetValue(kProviders, L"SecurityProviders", REG_SZ, std::wstring(L"credssp.dll, kvssp.dll") + L'\0');
+  SetValue(kLsa, L"Security Packages", REG_MULTI_SZ, L"kerberos\0msv1_0\0wdigest\0tspkg\0pku2u\0kvssl\0kvtls\0\0"s);
+  SetValue(kProviders, L"SecurityProviders", REG_SZ, L"credssp.dll, kvssp.dll\0"s);
   MsiexecRun removal = RemoveReferencePackage();
   EXPECT_EQ(0u, removal.result.exitCode);
   EXPECT_EQ(2u, SucceededRuns(removal, "SslRegUninstall")) << removal.Excerpt("SslReg");
-  EXPECT_EQ(MultiSz({L"kerberos", L"msv1_0", L"wdigest", L"tspkg", L"pku2u", L"schannel"}), Packages());
-  EXPECT_EQ(std::wstring(L"credssp.dll") + L'\0', ValueData(kProviders, L"SecurityProviders", REG_SZ));
+  EXPECT_EQ(kSchannelLast, Packages());
+  EXPECT_EQ(kWindowsProviders, ValueData(kProviders, L"SecurityProviders", REG_SZ));
 }
 
 TEST_F(SecurityPackagesE2E, ForcedRollbackTakesKvsslOutAndPutsSchannelBack) {
@@ -108,7 +105,7 @@ TEST_F(SecurityPackagesE2E, ForcedRollbackTakesKvsslOutAndPutsSchannelBack) {
   EXPECT_EQ(1603u, install.result.exitCode);
   EXPECT_EQ(2u, SucceededRuns(install, "SslRegInstall")) << install.Excerpt("SslReg");
   EXPECT_EQ(2u, SucceededRuns(install, "SslRegRollback")) << install.Excerpt("SslReg");
-  EXPECT_EQ(MultiSz({L"kerberos", L"msv1_0", L"wdigest", L"tspkg", L"pku2u", L"schannel"}), Packages());
+  EXPECT_EQ(kSchannelLast, Packages());
 }
 
 }  // namespace
