@@ -27,7 +27,7 @@ KVCA_ACTION TlsRegUninstall(MSIHANDLE) {
 // Loads the product's package into the running LSA. Whether the LSA takes it
 // makes no difference to the installation: the stored list holds it from the
 // next boot on.
-KVCA_ACTION SslRegister(MSIHANDLE) {
+static UINT AddPackageToRunningLsa() {
   SECURITY_PACKAGE_OPTIONS options = {};
   options.Size = sizeof options;
   options.Type = SECPKG_OPTIONS_TYPE_LSA;
@@ -35,3 +35,5 @@ KVCA_ACTION SslRegister(MSIHANDLE) {
   AddSecurityPackageW(package, &options);
   return ERROR_SUCCESS;
 }
+
+KVCA_ACTION SslRegister(MSIHANDLE) { return kvca::RunAction(AddPackageToRunningLsa); }
