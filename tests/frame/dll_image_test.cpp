@@ -26,6 +26,12 @@ const std::set<std::string> kExpectedExports = {
     // services/
 
     // providers/
+    "DelSecurityProviders30KC1",
+    "SslRegInstall",
+    "SslRegister",
+    "SslRegRollback",
+    "SslRegUninstall",
+    "TlsRegUninstall",
 
     // features/
 
