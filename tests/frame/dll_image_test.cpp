@@ -19,6 +19,7 @@ const std::set<std::string> kExpectedExports = {
 
     // readers/
     "ProcessReaderProviders",
+    "ProcessRegReaders",
     "RegReaderProv",
 
     // services/
