@@ -21,6 +21,7 @@ const std::set<std::string> kExpectedExports = {
 
     // readers/
     "ProcessReaderProviders",
+    "ProcessRegReaders",
     "RegReaderProv",
 
     // services/
