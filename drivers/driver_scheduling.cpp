@@ -68,16 +68,6 @@ static UINT ScheduleDriverPackage(MSIHANDLE install, DriverOperation operation,
   return result;
 }
 
-// One text field of a fetched record, sized by the field's data size.
-static UINT ReadRecordText(MSIHANDLE record, UINT field, std::wstring& value) {
-  DWORD size = MsiRecordDataSize(record, field) + 1;
-  std::wstring buffer(size, L'\0');
-  UINT result = MsiRecordGetStringW(record, field, &buffer[0], &size);
-  buffer.resize(result == ERROR_SUCCESS ? size : 0);
-  value = std::move(buffer);
-  return result;
-}
-
 static UINT ReadTargetPath(MSIHANDLE install, const std::wstring& directory, std::wstring& path) {
   path.clear();
   wchar_t empty[1] = {L'\0'};
@@ -94,10 +84,10 @@ static UINT ReadTargetPath(MSIHANDLE install, const std::wstring& directory, std
 // Schedules one row's package; returns the OR of every installer code of the row.
 static UINT ProcessDriverPackageRow(MSIHANDLE install, MSIHANDLE record) {
   std::wstring component, componentId, fileName, directory, targetPath;
-  UINT result = ReadRecordText(record, 1, component);
-  result |= ReadRecordText(record, 2, componentId);
-  result |= ReadRecordText(record, 3, fileName);
-  result |= ReadRecordText(record, 4, directory);
+  UINT result = ReadRecordString(record, 1, component);
+  result |= ReadRecordString(record, 2, componentId);
+  result |= ReadRecordString(record, 3, fileName);
+  result |= ReadRecordString(record, 4, directory);
   const UINT flags = static_cast<UINT>(MsiRecordGetInteger(record, 5));
   result |= ReadTargetPath(install, directory, targetPath);
 

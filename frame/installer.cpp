@@ -34,6 +34,15 @@ UINT ReadPropertyFixed(MSIHANDLE install, const wchar_t* name, wchar_t* buffer, 
   return MsiGetPropertyW(install, name, buffer, &size);
 }
 
+UINT ReadRecordString(MSIHANDLE record, UINT field, std::wstring& text) {
+  DWORD size = MsiRecordDataSize(record, field) + 1;
+  std::wstring buffer(size, L'\0');
+  const UINT result = MsiRecordGetStringW(record, field, &buffer[0], &size);
+  buffer.resize(buffer.find(L'\0'));
+  text = std::move(buffer);
+  return result;
+}
+
 static void Send(MSIHANDLE install, INSTALLMESSAGE type, const MsiHandle& record) {
   if (record) MsiProcessMessage(install, type, record.get());
 }

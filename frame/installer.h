@@ -27,6 +27,10 @@ UINT ReadCustomActionData(MSIHANDLE install, std::wstring& value);
 // fit with its terminator fails with ERROR_MORE_DATA.
 UINT ReadPropertyFixed(MSIHANDLE install, const wchar_t* name, wchar_t* buffer, DWORD capacity);
 
+// Reads a record's field as text with a buffer of the field's data size plus
+// one; returns MsiRecordGetStringW's code.
+UINT ReadRecordString(MSIHANDLE record, UINT field, std::wstring& text);
+
 // Information message; field 1 carries `number` only when the text holds "[1]".
 void LogInfo(MSIHANDLE install, const std::wstring& text, DWORD number = 0);
 

@@ -121,22 +121,12 @@ UINT PrepareToWrite(MSIHANDLE install, RegReaderRow row) {
   return result;
 }
 
-// Reads a string field into `text` with a buffer of the field's data size.
-static UINT ReadField(MSIHANDLE record, UINT field, std::wstring& text) {
-  DWORD size = MsiRecordDataSize(record, field) + 1;
-  std::wstring buffer(size, L'\0');
-  const UINT result = MsiRecordGetStringW(record, field, &buffer[0], &size);
-  buffer.resize(wcslen(buffer.c_str()));
-  text = std::move(buffer);
-  return result;
-}
-
 static UINT ReadRow(MSIHANDLE record, RegReaderRow& row) {
   std::wstring* const columns[] = {&row.type,      &row.name,      &row.parameter,
                                    &row.value,     &row.component, &row.condition,
                                    &row.listProperty};
   UINT result = ERROR_SUCCESS;
-  for (UINT field = 1; field <= 7; ++field) result |= ReadField(record, field, *columns[field - 1]);
+  for (UINT field = 1; field <= 7; ++field) result |= ReadRecordString(record, field, *columns[field - 1]);
   return result;
 }
 
