@@ -22,6 +22,14 @@ const std::set<std::string> kExpectedExports = {
     "RegReaderProv",
 
     // services/
+    "CheckDll",
+    "CheckVipNet",
+    "EnableInteractiveServices",
+    "MsiCreateService",
+    "MsiCreateServiceRollback",
+    "SetSCardSvrAutoStart",
+    "SetupCSPTest",
+    "UnHookSystem",
 
     // providers/
 
