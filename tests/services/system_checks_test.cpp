@@ -1,6 +1,9 @@
 // CheckDll on a complete system, CheckVipNet, EnableInteractiveServices and
-// UnHookSystem.
+// UnHookSystem with the stand-in control driver.
 #include <gtest/gtest.h>
+
+#include <windows.h>
+#include <winioctl.h>
 
 #include "frame/handles.h"
 #include "service_fixture.h"
@@ -88,10 +91,44 @@ TEST(SystemSwitches, EnableInteractiveServicesClearsTheSwitch) {
   EXPECT_EQ(0u, DwordValue(sandbox.machine(), key, L"NoInteractiveServices"));
 }
 
-TEST(SystemSwitches, UnHookSystemWithoutTheControlDeviceDoesNothing) {
-  ASSERT_EQ(INVALID_HANDLE_VALUE, CreateFileW(L"\\\\.\\Global\\KvxCtrl", 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                              nullptr, OPEN_EXISTING, 0, nullptr));
+const wchar_t kControlDevice[] = L"\\\\.\\Global\\KvxCtrl";
+const DWORD kCountCode = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x801, METHOD_BUFFERED, FILE_ANY_ACCESS);
+
+// How many unhook codes the stand-in driver has received; -1 without the device.
+long UnhookCount() {
+  kvca::FileHandle device(CreateFileW(kControlDevice, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+  LONG count = -1;
+  DWORD returned = 0;
+  if (!device || !DeviceIoControl(device.get(), kCountCode, nullptr, 0, &count, sizeof count,
+                                  &returned, nullptr))
+    return -1;
+  return count;
+}
+
+// The control device is one name on the machine: one test, without it and with it.
+TEST(SystemSwitches, UnHookSystemSendsTheCodeOnceWhenTheDeviceExists) {
+  ASSERT_EQ(-1, UnhookCount()) << "the control device is already there";
   EXPECT_EQ(0u, UnHookSystem(0));
+
+  const std::wstring driver = UniqueName(L"kvca_kvxctrl_");
+  kvca::ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  kvca::ServiceHandle service(CreateServiceW(
+      manager.get(), driver.c_str(), driver.c_str(), SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+      SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, EnvironmentPath(L"KVCA_CONTROL_DRIVER").c_str(),
+      nullptr, nullptr, nullptr, nullptr, nullptr));
+  ASSERT_TRUE(service.valid()) << GetLastError();
+  EXPECT_TRUE(StartServiceW(service.get(), 0, nullptr)) << GetLastError();
+
+  EXPECT_EQ(0, UnhookCount());
+  EXPECT_EQ(0u, UnHookSystem(0));
+  EXPECT_EQ(1, UnhookCount());
+
+  SERVICE_STATUS status = {};
+  ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+  EXPECT_TRUE(WaitForServiceState(driver, SERVICE_STOPPED));
+  DeleteService(service.get());
+  EXPECT_EQ(-1, UnhookCount()) << "the driver took its device away";
 }
 
 }  // namespace
