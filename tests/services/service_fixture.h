@@ -1,47 +1,28 @@
-// Services for the tests: created through the real service manager, read back
-// as the manager reports them, and deleted again.
+// Services for the tests, through the real service manager.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
-namespace kvca::test {
-
-struct ServiceConfig {
-  bool exists = false;
-  DWORD type = 0;
-  DWORD startType = 0;
-  DWORD errorControl = 0;
-  std::wstring imagePath;
-  std::wstring displayName;
-  std::wstring account;
-  std::wstring group;
-  std::wstring dependencies;  // "|"-joined
-};
-
-ServiceConfig QueryService(const std::wstring& name);
-DWORD ServiceState(const std::wstring& name);  // 0 when the service cannot be queried
-
-// The stand-in service program under `name` (KVCA_STANDIN_SERVICE).
-bool CreateStandinService(const std::wstring& name, DWORD startType, DWORD errorControl);
-// Stops the service, waits for it to stop and deletes it; true when it is gone.
-bool RemoveService(const std::wstring& name);
-// Waits up to `milliseconds` for the service to reach `state`.
-bool WaitForServiceState(const std::wstring& name, DWORD state, DWORD milliseconds = 10000);
-// Waits until the manager no longer knows the service.
-bool WaitForServiceGone(const std::wstring& name, DWORD milliseconds = 10000);
-
-std::wstring EnvironmentPath(const wchar_t* variable);
-
-}  // namespace kvca::test
-
 #include "support/session.h"
 
 namespace kvca::test {
 
-// Matches a service error record 1923 with its service name and code.
-::testing::AssertionResult IsServiceErrorRecord(const Message& message, const std::wstring& name,
-                                                int code);
+// "type=0x110 start=2 error=1 image=... display=... account=...", or "" when
+// the manager does not know the service.
+std::wstring ServiceConfigText(const std::wstring& name);
+DWORD ServiceState(const std::wstring& name);  // 0 when it cannot be queried
+bool WaitForServiceState(const std::wstring& name, DWORD state);  // up to 10 s; 0 = gone
+
+// The stand-in service program (KVCA_STANDIN_SERVICE) under `name`; optionally started.
+bool CreateStandinService(const std::wstring& name, DWORD startType, DWORD errorControl,
+                          bool start = false);
+// Stops the service and deletes it; true when it is gone.
+bool RemoveService(const std::wstring& name);
+
+// Fields 1 and up of a record, "|"-joined: "1923|kvcsp2|1073".
+std::wstring FieldsText(const Message& message);
+std::wstring EnvironmentPath(const wchar_t* variable);
 
 }  // namespace kvca::test

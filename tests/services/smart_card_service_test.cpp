@@ -4,7 +4,6 @@
 
 #include "frame/handles.h"
 #include "service_fixture.h"
-#include "support/session.h"
 
 extern "C" UINT __stdcall SetSCardSvrAutoStart(MSIHANDLE install);
 
@@ -14,62 +13,42 @@ using namespace kvca::test;
 
 const wchar_t kSmartCard[] = L"SCardSvr";
 
-class SmartCardService : public SessionTest {
- protected:
-  UINT Run() {
-    captured_.clear();
-    return SetSCardSvrAutoStart(Session());
-  }
-  static void StopService() {
-    kvca::ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    kvca::ServiceHandle service(OpenServiceW(manager.get(), kSmartCard, SERVICE_ALL_ACCESS));
-    SERVICE_STATUS status = {};
-    ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-    ASSERT_TRUE(WaitForServiceState(kSmartCard, SERVICE_STOPPED));
-  }
-  static void SetStartType(DWORD startType) {
-    kvca::ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    kvca::ServiceHandle service(OpenServiceW(manager.get(), kSmartCard, SERVICE_CHANGE_CONFIG));
-    ASSERT_TRUE(ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE,
-                                     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
-  }
-  // After each run: automatic start, everything else as the stand-in was made.
-  void ExpectAutoStartedAsMade(const ServiceConfig& made) {
-    const ServiceConfig now = QueryService(kSmartCard);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), now.startType);
-    EXPECT_EQ(made.type, now.type);
-    EXPECT_EQ(made.errorControl, now.errorControl);
-    EXPECT_EQ(made.imagePath, now.imagePath);
-    EXPECT_EQ(made.displayName, now.displayName);
-    EXPECT_TRUE(WaitForServiceState(kSmartCard, SERVICE_RUNNING)) << "started";
-    EXPECT_TRUE(captured_.empty());
-  }
-};
+// Sets the start type, after stopping the service when `stop` is set.
+void Prepare(DWORD startType, bool stop) {
+  kvca::ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  kvca::ServiceHandle service(OpenServiceW(manager.get(), kSmartCard, SERVICE_ALL_ACCESS));
+  SERVICE_STATUS status = {};
+  if (stop) ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+  ASSERT_TRUE(!stop || WaitForServiceState(kSmartCard, SERVICE_STOPPED));
+  ASSERT_TRUE(ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE,
+                                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+}
+
+using SmartCardService = SessionTest;
 
 TEST_F(SmartCardService, SetsAutomaticStartKeepingTheRestAndStartsIt) {
   RemoveService(kSmartCard);
-  EXPECT_EQ(1603u, Run());
+  EXPECT_EQ(1603u, SetSCardSvrAutoStart(Session()));
   ASSERT_EQ(1u, Errors().size());
-  EXPECT_TRUE(IsServiceErrorRecord(Errors()[0], kSmartCard, ERROR_SERVICE_DOES_NOT_EXIST));
+  EXPECT_EQ(L"1923|SCardSvr|1060", FieldsText(Errors()[0])) << "ERROR_SERVICE_DOES_NOT_EXIST";
+  captured_.clear();
 
   ASSERT_TRUE(CreateStandinService(kSmartCard, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE));
-  const ServiceConfig made = QueryService(kSmartCard);
-  ASSERT_EQ(static_cast<DWORD>(SERVICE_ERROR_IGNORE), made.errorControl);
+  std::wstring automatic = ServiceConfigText(kSmartCard);
+  automatic.replace(automatic.find(L"start=3"), 7, L"start=2");
 
-  EXPECT_EQ(0u, Run()) << "manual start";
-  ExpectAutoStartedAsMade(made);
-  EXPECT_EQ(0u, Run()) << "already automatic and running";
-  ExpectAutoStartedAsMade(made);
-
-  StopService();
-  SetStartType(SERVICE_DISABLED);
-  EXPECT_EQ(0u, Run()) << "disabled";
-  ExpectAutoStartedAsMade(made);
-
-  StopService();
-  EXPECT_EQ(0u, Run()) << "automatic but stopped";
-  ExpectAutoStartedAsMade(made);
-
+  const struct {
+    DWORD startType;
+    bool stop;
+  } cases[] = {{SERVICE_DEMAND_START, true}, {SERVICE_AUTO_START, false},
+               {SERVICE_DISABLED, true}, {SERVICE_AUTO_START, true}};
+  for (const auto& before : cases) {
+    Prepare(before.startType, before.stop);
+    EXPECT_EQ(0u, SetSCardSvrAutoStart(Session())) << before.startType;
+    EXPECT_EQ(automatic, ServiceConfigText(kSmartCard)) << before.startType;
+    EXPECT_TRUE(WaitForServiceState(kSmartCard, SERVICE_RUNNING)) << before.startType;
+  }
+  EXPECT_TRUE(captured_.empty());
   EXPECT_TRUE(RemoveService(kSmartCard));
 }
 
