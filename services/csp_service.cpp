@@ -9,7 +9,7 @@ namespace kvca {
 
 static const wchar_t kServiceImage[] = L"%SystemRoot%\\system32\\svchost.exe -k kvcsp";
 
-// "kvcsp3" is registered under the name of its predecessor "kvcsp2".
+// The name "kvcsp3" is created and deleted as "kvcsp2"; every other name as it stands.
 static std::wstring MapServiceName(const std::wstring& name) {
   return name == L"kvcsp3" ? std::wstring(L"kvcsp2") : name;
 }
