@@ -25,6 +25,14 @@ const std::set<std::string> kExpectedExports = {
     "RegReaderProv",
 
     // services/
+    "CheckDll",
+    "CheckVipNet",
+    "EnableInteractiveServices",
+    "MsiCreateService",
+    "MsiCreateServiceRollback",
+    "SetSCardSvrAutoStart",
+    "SetupCSPTest",
+    "UnHookSystem",
 
     // providers/
     "DelSecurityProviders30KC1",
