@@ -2,7 +2,19 @@
 
 #include <cwchar>
 
+#include "frame/wide.h"
+
 namespace kvca {
+
+namespace {
+
+// Format follows msvcrt's rules (%s wide in a wide format) with every compiler.
+void WriteLine(FILE* log, const std::wstring& line) {
+  fputws(line.c_str(), log);
+  fflush(log);
+}
+
+}  // namespace
 
 void ConsoleProgressSink::OnRebootNeeded() { ReportInfo(*this, L"Need reboot."); }
 
@@ -22,22 +34,19 @@ void ConsoleProgressSink::OnEndCopyFile(const wchar_t* target) {
 
 void ConsoleProgressSink::OnInfo(const wchar_t* text) {
   if (!log_) return;
-  fwprintf(log_, L"KSInstall64:info: %s\n", text);
-  fflush(log_);
+  WriteLine(log_, Format(L"KSInstall64:info: %s\n", text));
 }
 
 void ConsoleProgressSink::OnError(const wchar_t* text) {
   const DWORD code = GetLastError();
   if (!log_) return;
-  fwprintf(log_, L"KSInstall64:error 0x%X: %s.\n", code, text);
-  fflush(log_);
+  WriteLine(log_, Format(L"KSInstall64:error 0x%X: %s.\n", code, text));
 }
 
 void ConsoleProgressSink::OnErrorRebootNeeded() {
   const DWORD code = GetLastError();
   if (!log_) return;
-  fwprintf(log_, L"KSInstall64:error reboot needed 0x%X:.\n", code);
-  fflush(log_);
+  WriteLine(log_, Format(L"KSInstall64:error reboot needed 0x%X:.\n", code));
 }
 
 }  // namespace kvca
