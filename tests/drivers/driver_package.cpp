@@ -120,19 +120,27 @@ void DeleteRebootMarker() { RegDeleteKeyW(HKEY_LOCAL_MACHINE, kRebootMarkerKey);
 
 static const wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
 
+// Pairs of source and target ("" to delete), each NUL-terminated; an empty
+// source ends the list.
 std::vector<std::wstring> PendingRenames() {
   std::vector<std::wstring> entries;
   DWORD type = 0;
   std::wstring data;
   if (!ReadRawValue(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations", type, data))
     return entries;
-  for (size_t at = 0; at < data.size();) {
-    const size_t end = data.find(L'\0', at);
-    entries.push_back(data.substr(at, end == std::wstring::npos ? std::wstring::npos : end - at));
-    if (end == std::wstring::npos) break;
+  size_t at = 0;
+  auto next = [&] {
+    const size_t end = std::min(data.find(L'\0', at), data.size());
+    std::wstring text = data.substr(at, end - at);
     at = end + 1;
+    return text;
+  };
+  while (at < data.size()) {
+    std::wstring source = next();
+    if (source.empty()) break;
+    entries.push_back(source);
+    entries.push_back(next());
   }
-  while (!entries.empty() && entries.back().empty()) entries.pop_back();
   return entries;
 }
 

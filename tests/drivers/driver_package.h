@@ -50,6 +50,7 @@ bool DeviceOpens(const std::wstring& name);
 std::wstring InfLocation(const std::wstring& componentId);
 std::wstring RebootMarker();
 void DeleteRebootMarker();
+// PendingFileRenameOperations as source, target, source, target, ...
 std::vector<std::wstring> PendingRenames();
 void SetPendingRenames(const std::vector<std::wstring>& entries);
 
