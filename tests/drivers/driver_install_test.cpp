@@ -230,14 +230,19 @@ TEST_F(InstallerSinkDriver, NoStartInstallsAStoppedServiceThatRemovalFindsStoppe
   EXPECT_EQ(2u, DriverErrorRecords());
 }
 
-// NoService needs no DefaultInstall.Services; the final line names a null text.
+// NoService needs no DefaultInstall.Services; the final line names a null
+// text. The INF's bare file name is taken in the current folder.
 TEST(DriverPackage, NoServiceInstallsOnlyTheSection) {
   TestDriverPackage package(L"noservice.inf");
   const std::wstring services = ServiceListing();
   ConsoleLog log;
   ConsoleProgressSink sink(log.stream());
+  const std::wstring folder = package.infPath().substr(0, package.infPath().rfind(L'\\'));
+  ASSERT_TRUE(SetCurrentDirectoryW(folder.c_str()));
 
-  ASSERT_EQ(0u, InstallInfDriver(package.infPath(), package.componentId(), nullptr, NoService, sink));
+  const UINT installed = InstallInfDriver(package.name() + L".inf", package.componentId(), nullptr, NoService, sink);
+  SetCurrentDirectoryW(WindowsFolder(L"").c_str());  // the scratch folder goes at the end
+  ASSERT_EQ(0u, installed);
   EXPECT_TRUE(FileExists(package.Target(L".dat")));
   EXPECT_EQ(L"test", StringValue(HKEY_LOCAL_MACHINE, package.SettingsKey(), L"Mode"));
   EXPECT_EQ(services, ServiceListing());
@@ -250,6 +255,7 @@ TEST(DriverPackage, NoServiceInstallsOnlyTheSection) {
   SHDeleteKeyW(HKEY_LOCAL_MACHINE, package.SettingsKey().c_str());
 
   const std::vector<std::string> lines = log.Lines();
+  EXPECT_TRUE(Contains(lines, "KSInstall64:info: FullFileName:" + Narrow(package.infPath())));
   EXPECT_TRUE(Contains(lines, "KSInstall64:info: Install driver (null) success."));
   EXPECT_FALSE(Contains(lines, "KSInstall64:info: SetupInstallServicesFromInfSection success"));
   // Wine answers ERROR_LINE_NOT_FOUND for the missing section as well.
@@ -306,6 +312,28 @@ TEST(DriverPackage, FailedSectionInstallIsTakenBackByTheRemoval) {
   UninstallInfDriver(package.componentId(), nullptr, 0, removalSink);
   EXPECT_TRUE(before == MachineState(package)) << Joined(removalLog.Lines());
   EXPECT_TRUE(Contains(removalLog.Lines(), "KSInstall64:info: No service " + Narrow(package.name()) + " to stop."));
+}
+
+// Read-only or hidden OEM INFs and PNFs lose those attributes before the
+// copy, whichever package they belong to.
+TEST(DriverPackage, SplitPathClearsOemInfAttributes) {
+  const std::wstring pnf = WindowsFolder(L"inf\\oem" + UniqueName(L"kv") + L".pnf");
+  CloseHandle(CreateFileW(pnf.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE, nullptr));
+  ASSERT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE),
+            GetFileAttributesW(pnf.c_str()));
+  ConsoleLog log;
+  ConsoleProgressSink sink(log.stream());
+
+  const std::wstring path = L"C:\\kvca\\..\\drivers\\kv.inf";
+  const std::optional<SplitPathResult> split =
+      SplitPath(path, GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), sink);
+  ASSERT_TRUE(split.has_value());
+  EXPECT_EQ(L"C:\\drivers\\kv.inf", split->fullPath);
+  EXPECT_EQ(L"C:\\drivers\\", split->directory);
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesW(pnf.c_str()));
+  EXPECT_TRUE(Contains(log.Lines(), "KSInstall64:info: SetFileAttributes Success: " + Narrow(pnf)));
+  DeleteFileW(pnf.c_str());
 }
 
 }  // namespace

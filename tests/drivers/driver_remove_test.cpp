@@ -84,6 +84,64 @@ TEST_F(DriverRemoval, NoStopAsksForARestartAndMovesTheDriverFileAside) {
   DeleteRebootMarker();
 }
 
+std::wstring FixtureFile(const wchar_t* name) {
+  wchar_t folder[MAX_PATH] = {};
+  GetEnvironmentVariableW(L"KVCA_FIXTURES", folder, MAX_PATH);
+  return std::wstring(folder) + L"\\" + name;
+}
+
+void EndServiceProcess(const std::wstring& name) {
+  ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  ServiceHandle service(OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_STATUS));
+  SERVICE_STATUS_PROCESS status = {};
+  DWORD needed = 0;
+  if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                        sizeof(status), &needed))
+    return;
+  KernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, status.dwProcessId));
+  if (process) {
+    TerminateProcess(process.get(), 0);
+    WaitForSingleObject(process.get(), 10000);
+  }
+  service.reset();
+  for (int i = 0; i < 50 && ServiceState(name) != 0; ++i) Sleep(100);
+}
+
+// A service that cannot take a stop now counts as stopped, asks for a
+// restart, and is deleted all the same.
+TEST_F(DriverRemoval, AServiceThatCannotStopAsksForARestart) {
+  const std::wstring name = UniqueName(L"kvnostop");
+  ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  ServiceHandle service(CreateServiceW(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                                       FixtureFile(L"unstoppable_service.exe").c_str(), nullptr, nullptr,
+                                       nullptr, nullptr, nullptr));
+  ASSERT_TRUE(service.valid()) << GetLastError();
+  ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr)) << GetLastError();
+  for (int i = 0; i < 50 && ServiceState(name) != SERVICE_RUNNING; ++i) Sleep(100);
+  ASSERT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(name));
+  service.reset();
+  DeleteRebootMarker();
+
+  InstallerProgressSink sink(Session());
+  EXPECT_EQ(0u, StopDriver(manager.get(), name, sink));
+  EXPECT_EQ(0u, RemoveDriver(manager.get(), name, sink));
+  EXPECT_EQ((std::vector<std::wstring>{L"Service " + name + L" can't stop.", L"Set reboot action.",
+                                       L"Service " + name + L" deleted."}),
+            SinkInfoTexts(captured_));
+  EXPECT_TRUE(SinkErrorTexts(captured_).empty());
+  EXPECT_EQ(L"Force", RebootMarker());
+
+  EndServiceProcess(name);
+  EXPECT_EQ(0u, ServiceState(name));
+  captured_.clear();
+  EXPECT_EQ(0u, StopDriver(manager.get(), name, sink));
+  EXPECT_EQ(0u, RemoveDriver(manager.get(), name, sink));
+  EXPECT_EQ((std::vector<std::wstring>{L"No service " + name + L" to stop.", L"No service " + name + L" to remove."}),
+            SinkInfoTexts(captured_));
+  DeleteRebootMarker();
+}
+
 // The OEM INF is gone and the driver store (a stub in Wine, as on a system
 // that does not hold the package) has nothing: the removal ends there and
 // forgets the location.

@@ -80,4 +80,27 @@ TEST(RemoveFileTest, DeletesOrFindsNothingToDelete) {
   EXPECT_EQ((std::vector<std::string>{missing, missing}), log.Lines());
 }
 
+// A handle without FILE_SHARE_DELETE blocks deleting and renaming alike: the
+// file stays, and so does the empty csp*.tmp made for the move.
+TEST(RemoveFileTest, FailsWhenTheFileCannotBeMovedEither) {
+  ScratchFolder folder;
+  const std::wstring path = folder.File(L"locked.dat");
+  FileHandle locked(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(locked.valid());
+  ConsoleLog log;
+  ConsoleProgressSink sink(log.stream());
+
+  EXPECT_EQ(static_cast<UINT>(ERROR_INSTALL_FAILURE), RemoveFileAction(sink, true).Apply(path.c_str()));
+  locked.reset();
+  EXPECT_TRUE(FileExists(path));
+  const std::vector<std::string> lines = log.Lines();
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_EQ("KSInstall64:info: File:" + Narrow(path) + " couldn't be deleted.", lines[0]);
+  const std::string moveFailed = "KSInstall64:info: MoveFileEx from file:" + Narrow(path) + " to " +
+                                 Narrow(folder.path()) + "\\csp";
+  EXPECT_EQ(moveFailed, lines[1].substr(0, moveFailed.size())) << lines[1];
+  EXPECT_EQ(".tmp fail.", lines[1].substr(lines[1].size() - 10));
+  EXPECT_EQ(L"csp", FolderListing(folder.path()).substr(FolderListing(folder.path()).find(L"csp"), 3));
+}
+
 }  // namespace
