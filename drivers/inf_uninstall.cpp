@@ -65,7 +65,7 @@ InfHandle OpenInstalledInf(const std::wstring& fullPath, const std::wstring& sto
 }
 
 // False when the service control manager cannot be opened: the removal ends.
-bool DeleteService(const std::wstring& serviceName, DWORD flags, DriverProgressSink& sink) {
+bool StopAndDeleteService(const std::wstring& serviceName, DWORD flags, DriverProgressSink& sink) {
   ReportInfo(sink, L"DeleteFromService: %s.", serviceName.c_str());
   ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
@@ -164,7 +164,7 @@ UINT RemoveDriver(SC_HANDLE manager, const std::wstring& serviceName, DriverProg
     ReportError(sink, L"OpenService");
     return ERROR_INSTALL_FAILURE;
   }
-  if (!::DeleteService(service.get())) {
+  if (!DeleteService(service.get())) {
     ReportError(sink, L"DeleteService");
     return ERROR_INSTALL_FAILURE;
   }
@@ -239,7 +239,7 @@ void UninstallInfDriver(const std::wstring& componentId, HWND, DWORD flags, Driv
   if (!inf) return;
 
   const std::optional<std::wstring> serviceName = GetServiceName(inf.get(), sink);
-  if (serviceName && !DeleteService(*serviceName, flags, sink)) return;
+  if (serviceName && !StopAndDeleteService(*serviceName, flags, sink)) return;
 
   DeleteCopiedFiles(paths->directory, inf.get(), sink);
   if (serviceName) {

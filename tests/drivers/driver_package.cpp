@@ -14,12 +14,6 @@ namespace kvca::test {
 
 namespace {
 
-std::wstring FixturesFolder() {
-  wchar_t folder[MAX_PATH] = {};
-  GetEnvironmentVariableW(L"KVCA_FIXTURES", folder, MAX_PATH);
-  return folder;
-}
-
 std::string ReadWhole(const std::wstring& path) {
   std::ifstream in(path.c_str(), std::ios::binary);
   std::ostringstream text;
@@ -36,18 +30,24 @@ std::wstring Joined(std::vector<std::wstring> names) {
 
 }  // namespace
 
+std::wstring FixtureFile(const std::wstring& name) {
+  wchar_t folder[MAX_PATH] = {};
+  GetEnvironmentVariableW(L"KVCA_FIXTURES", folder, MAX_PATH);
+  return std::wstring(folder) + L"\\" + name;
+}
+
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 TestDriverPackage::TestDriverPackage(const wchar_t* templateName, Driver driver)
     : name_(UniqueName(L"kvt")), componentId_(L"{" + name_ + L"}") {
-  std::string inf = ReadWhole(FixturesFolder() + L"\\" + templateName);
+  std::string inf = ReadWhole(FixtureFile(templateName));
   EXPECT_FALSE(inf.empty()) << "fixture " << Narrow(templateName);
   const std::string name = Narrow(name_);
   for (size_t at = inf.find("KVTESTNAME"); at != std::string::npos; at = inf.find("KVTESTNAME", at))
     inf.replace(at, 10, name);
   std::ofstream(infPath().c_str(), std::ios::binary) << inf;
   const wchar_t* sys = driver == Driver::WithUnload ? L"kvtestdrv_unload.sys" : L"kvtestdrv_nounload.sys";
-  EXPECT_TRUE(CopyFileW((FixturesFolder() + L"\\" + sys).c_str(), SourceFile(L".sys").c_str(), FALSE));
+  EXPECT_TRUE(CopyFileW(FixtureFile(sys).c_str(), SourceFile(L".sys").c_str(), FALSE));
   std::ofstream(SourceFile(L".dat").c_str(), std::ios::binary) << "test data\n";
 }
 

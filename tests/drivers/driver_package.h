@@ -36,6 +36,8 @@ class TestDriverPackage {
   std::wstring componentId_;
 };
 
+// A file built or copied into the fixtures folder (KVCA_FIXTURES).
+std::wstring FixtureFile(const std::wstring& name);
 std::wstring WindowsFolder(const std::wstring& sub);
 bool FileExists(const std::wstring& path);
 // File names of a folder, sorted and "|"-joined.

@@ -76,39 +76,6 @@ TEST_F(BrokenInf, RegistryWalkGoesOnPastFaultySections) {
     EXPECT_EQ(expected[i].substr(expected[i].find(": ")), lines[i].substr(lines[i].find(": "))) << i;
 }
 
-// With errors not ignored the first failure ends the walk.
-TEST_F(BrokenInf, RegistryWalkStopsAtTheFirstFailureWhenErrorsCount) {
-  RemoveRegistryAction action(sink_, false);
-  // The value is gone before the walk: its deletion fails.
-  RegDeleteValueW(settings_.get(), L"Good");
-  EXPECT_EQ(static_cast<UINT>(ERROR_INSTALL_FAILURE), RemoveInfRegistry(inf_.get(), action, package_.name()));
-  const std::vector<std::string> lines = log_.Lines();
-  ASSERT_FALSE(lines.empty());
-  // The text ends with a full stop and the console line adds its own.
-  EXPECT_EQ("KSInstall64:error 0x2: RemoveRegistryAction failed..", lines.back());
-}
-
-// HKR lines resolve below the walk's root and prefix, as in an event-log section.
-TEST_F(BrokenInf, RelativeRootLinesResolveBelowThePrefix) {
-  const std::wstring prefix = package_.SettingsKey() + L"\\EventLog";
-  RegKey parameters;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, (prefix + L"\\Parameters").c_str(), 0, nullptr, 0,
-                                           KEY_SET_VALUE, nullptr, parameters.put(), nullptr));
-  WriteRegDword(parameters.get(), L"Start", 1);
-  parameters.reset();
-
-  RemoveRegistryAction action(sink_, true);
-  EXPECT_EQ(0u, RemoveRegistrySection(inf_.get(), action, package_.name() + L".Good", HKEY_LOCAL_MACHINE,
-                                      prefix.c_str()));
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, prefix));
-  EXPECT_EQ(L"AfterTwoFields|AfterUnknown|Unwalked", ValueNames(HKEY_LOCAL_MACHINE, package_.SettingsKey()));
-  const std::vector<std::string> lines = log_.Lines();
-  EXPECT_TRUE(Contains(lines, Line("KSInstall64:info: RemoveRegistryAction. "
-                                   "'HKR\\SOFTWARE\\KvTest\\NAME\\EventLog\\Parameters\\Start'.")));
-  EXPECT_TRUE(Contains(lines, Line("KSInstall64:info: Empty key 'SOFTWARE\\KvTest\\NAME\\EventLog' removed.")));
-  EXPECT_EQ(Line("KSInstall64:info: RemoveRegistryAction for section 'NAME.Good' success."), lines.back());
-}
-
 // Only the first section of a CopyFiles line is queued, so only its files are deleted.
 TEST_F(BrokenInf, FileWalkTakesTheFirstSectionOfEachLine) {
   const std::wstring first = package_.Target(L".first");
