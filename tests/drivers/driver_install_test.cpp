@@ -198,7 +198,8 @@ TEST_F(InstallerSinkDriver, NoStartInstallsAStoppedServiceThatRemovalFindsStoppe
   TestDriverPackage package(L"driver.inf");
   InstallerProgressSink sink(Session());
 
-  ASSERT_EQ(0u, InstallInfDriver(package.infPath(), package.componentId(), nullptr, NoStart, sink));
+  ASSERT_EQ(0u, InstallInfDriver(package.infPath(), package.componentId(), nullptr, NoStart, sink))
+      << Narrow(SinkErrorTexts(captured_).empty() ? L"" : SinkErrorTexts(captured_).back());
   EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ServiceState(package.name()));
   EXPECT_FALSE(DeviceOpens(package.name()));
   std::vector<std::wstring> info = SinkInfoTexts(captured_);
@@ -265,7 +266,7 @@ TEST(DriverPackage, StartDriverRestartsARunningDriver) {
   TestDriverPackage package(L"driver.inf");
   ConsoleLog log;
   ConsoleProgressSink sink(log.stream());
-  ASSERT_EQ(0u, InstallInfDriver(package.infPath(), package.componentId(), nullptr, 0, sink));
+  ASSERT_EQ(0u, InstallInfDriver(package.infPath(), package.componentId(), nullptr, 0, sink)) << Joined(log.Lines());
   ASSERT_TRUE(DeviceOpens(package.name()));
 
   ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
