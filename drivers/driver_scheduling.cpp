@@ -1,6 +1,7 @@
 // KSProcess: schedules the deferred driver actions for every package of the
 // KVDriverPackages table whose component is installed or removed.
 // KSCleanup: turns the reboot marker of a driver removal into a restart request.
+#include "drivers/driver_registry.h"
 #include "drivers/progress.h"
 #include "frame/action.h"
 #include "frame/handles.h"
@@ -16,8 +17,6 @@ static const wchar_t kDriverPackagesQuery[] =
     L"`File` WHERE `KVDriverPackages`.`Component` = `Component`.`Component` AND "
     L"`Component`.`KeyPath` = `File`.`File`";
 
-static const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-static const wchar_t kRebootMarkerName[] = L"{4785C944-FAD9-46F5-86FD-0992945EAA67}";
 
 enum class DriverOperation { Install, Uninstall };
 
@@ -136,20 +135,19 @@ static UINT ProcessDriverPackages(MSIHANDLE install) {
 }
 
 static UINT RequestRestartFromMarker(MSIHANDLE install) {
-  const std::wstring markerPath = std::wstring(kUninstallKey) + kRebootMarkerName;
   UINT setMode = ERROR_SUCCESS;
   {
     RegKey marker;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, markerPath.c_str(), 0, KEY_READ, marker.put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRebootMarkerKey, 0, KEY_READ, marker.put()) != ERROR_SUCCESS)
       return ERROR_SUCCESS;
     std::wstring reboot;
-    if (ReadRegString(marker.get(), L"Reboot", reboot) != ERROR_SUCCESS) return ERROR_SUCCESS;
+    if (ReadRegString(marker.get(), kRebootMarkerValue, reboot) != ERROR_SUCCESS) return ERROR_SUCCESS;
     if (reboot == L"Force") setMode = MsiSetMode(install, MSIRUNMODE_REBOOTATEND, TRUE);
   }
   RegKey uninstall;
   const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_ALL_ACCESS, uninstall.put());
   if (setMode != ERROR_SUCCESS || opened != ERROR_SUCCESS) return ERROR_SUCCESS;
-  return static_cast<UINT>(RegDeleteKeyW(uninstall.get(), kRebootMarkerName));
+  return static_cast<UINT>(RegDeleteKeyW(uninstall.get(), kRebootMarkerSubkey));
 }
 
 }  // namespace kvca

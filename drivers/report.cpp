@@ -1,0 +1,74 @@
+// The two formatting front ends of all driver reports, and the adapter from
+// SetupAPI copy notifications to sink calls.
+#include "drivers/progress_sink.h"
+
+#include <setupapi.h>
+
+#include <cstdarg>
+#include <cwchar>
+
+namespace kvca {
+
+namespace {
+
+constexpr size_t kReportCapacity = 512;
+
+// At most 511 characters and a terminator; a longer text is cut.
+void FormatReport(wchar_t (&buffer)[kReportCapacity], const wchar_t* format, va_list args) {
+  _vsnwprintf(buffer, kReportCapacity - 1, format, args);
+  buffer[kReportCapacity - 1] = L'\0';
+}
+
+}  // namespace
+
+void ReportInfo(DriverProgressSink& sink, const wchar_t* format, ...) {
+  const DWORD lastError = GetLastError();
+  wchar_t text[kReportCapacity];
+  va_list args;
+  va_start(args, format);
+  FormatReport(text, format, args);
+  va_end(args);
+  SetLastError(lastError);
+  sink.OnInfo(text);
+  SetLastError(lastError);
+}
+
+void ReportError(DriverProgressSink& sink, const wchar_t* format, ...) {
+  const DWORD lastError = GetLastError();
+  wchar_t text[kReportCapacity];
+  va_list args;
+  va_start(args, format);
+  FormatReport(text, format, args);
+  va_end(args);
+  SetLastError(lastError);
+  sink.OnError(text);
+  SetLastError(lastError);
+}
+
+UINT CALLBACK CopyProgressCallback(PVOID context, UINT notification, UINT_PTR param1,
+                                   UINT_PTR param2) {
+  DriverProgressSink& sink = *static_cast<DriverProgressSink*>(context);
+  switch (notification) {
+    case SPFILENOTIFY_STARTQUEUE:
+    case SPFILENOTIFY_ENDQUEUE:
+    case SPFILENOTIFY_NEEDMEDIA:
+      return 1;
+    case SPFILENOTIFY_STARTSUBQUEUE:
+      sink.OnStartCopyOperation(static_cast<DWORD>(param2));
+      return 1;
+    case SPFILENOTIFY_ENDSUBQUEUE:
+      sink.OnEndCopyOperation();
+      return 1;
+    case SPFILENOTIFY_STARTCOPY:
+      sink.OnStartCopyFile(reinterpret_cast<const FILEPATHS_W*>(param1)->Target);
+      return FILEOP_DOIT;
+    case SPFILENOTIFY_ENDCOPY:
+      sink.OnEndCopyFile(reinterpret_cast<const FILEPATHS_W*>(param1)->Target);
+      return 1;
+    default:
+      SetLastError(ERROR_CAN_NOT_COMPLETE);
+      return 0;
+  }
+}
+
+}  // namespace kvca
