@@ -8,9 +8,9 @@
 
 #include <string>
 
-namespace kvca {
+#include "frame/installer.h"
 
-constexpr wchar_t kDataSeparator = L'\x0001';
+namespace kvca {
 
 // Driver flags: the Flags column of KVDriverPackages. Other bits mean nothing.
 enum DriverFlags : DWORD {

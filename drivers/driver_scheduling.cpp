@@ -52,9 +52,9 @@ static UINT ScheduleDriverPackage(MSIHANDLE install, DriverOperation operation,
   const PlatformActions& actions = ChoosePlatform(install, result);
   LogInfo(install, actions.platform);
 
-  const wchar_t separator = L'\x0001';
-  const std::wstring data = targetPath + separator + fileName + separator + componentId + separator +
-                            Format(L"%u", flags) + separator + Format(L"%ld", 3000000L);
+  const std::wstring data = targetPath + kDataSeparator + fileName + kDataSeparator + componentId +
+                            kDataSeparator + Format(L"%u", flags) + kDataSeparator +
+                            Format(L"%ld", 3000000L);
   if (operation == DriverOperation::Install) {
     // The rollback is scheduled first, so that it is in the script when the install fails.
     result |= SetAndSchedule(install, actions.rollback, data);

@@ -9,6 +9,9 @@
 
 namespace kvca {
 
+// Separates the fields of the CustomActionData texts that this library composes.
+constexpr wchar_t kDataSeparator = L'\x0001';
+
 // The installer's two answers to one property read: the length probe with an
 // empty buffer and, only when the probe answered ERROR_MORE_DATA, the read.
 struct PropertyReadSteps {

@@ -4,9 +4,9 @@
 
 #include <string>
 
-namespace kvca {
+#include "frame/installer.h"
 
-constexpr wchar_t kDataSeparator = L'\x0001';
+namespace kvca {
 
 struct ProviderData {
   std::wstring carrier;

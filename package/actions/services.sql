@@ -16,3 +16,22 @@ INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES 
 INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('MsiCreateServiceRollback', 'NOT Installed', 5811)
 INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('SetMsiCreateService', 'NOT Installed', 5812)
 INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('MsiCreateService', 'NOT Installed', 5813)
+# Interactive services allowed, before the CSP's service is created.
+INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('EnableInteractiveServices', 3073, 'kvca.dll', 'EnableInteractiveServices')
+INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('EnableInteractiveServices', 'NOT Installed', 5805)
+# The smart-card service set to start automatically. Its result is ignored
+# (type + 64): a machine without the service still installs, and the 1923
+# record with the manager's code stays in the log.
+INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('SetSCardSvrAutoStart', 3137, 'kvca.dll', 'SetSCardSvrAutoStart')
+INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('SetSCardSvrAutoStart', 'NOT REMOVE~="ALL"', 5815)
+# The CSP's test program, run to its end once the provider is registered; its
+# command line is the type-51 action's target (this package has no test program
+# of its own, so it runs the system's command interpreter).
+INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('SetSetupCSPTest', 51, 'SetupCSPTest', '"[System64Folder]cmd.exe" /c exit 0')
+INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('SetupCSPTest', 3073, 'kvca.dll', 'SetupCSPTest')
+INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('SetSetupCSPTest', 'NOT REMOVE~="ALL"', 6250)
+INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('SetupCSPTest', 'NOT REMOVE~="ALL"', 6251)
+# At removal the product's control device is told to take its hooks out
+# before the files go.
+INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('UnHookSystem', 3073, 'kvca.dll', 'UnHookSystem')
+INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('UnHookSystem', 'REMOVE~="ALL"', 3400)

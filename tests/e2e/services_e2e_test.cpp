@@ -95,3 +95,31 @@ TEST(ReferencePackageServices, CheckDllStopsTheInstallationWhenALibraryIsMissing
 }
 
 }  // namespace
+
+namespace {
+
+using namespace kvca::test;
+
+TEST(ReferencePackageServices, InstallRunsTheSystemSwitchesAndTheTestProgram) {
+  const wchar_t* kWindowsKey = L"SYSTEM\\CurrentControlSet\\Control\\Windows";
+  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kWindowsKey, L"NoInteractiveServices");
+
+  MsiexecRun install = InstallReferencePackage();
+  EXPECT_EQ(0u, install.result.exitCode);
+  DWORD value = 1;
+  DWORD size = sizeof value;
+  EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_LOCAL_MACHINE, kWindowsKey, L"NoInteractiveServices",
+                                        RRF_RT_REG_DWORD, nullptr, &value, &size));
+  EXPECT_EQ(0u, value);
+  EXPECT_TRUE(install.LogHas("\"C:\\windows\\system32\\cmd.exe\" /c exit 0")) << install.Excerpt("cmd.exe");
+  EXPECT_TRUE(install.LogHas("WaitForSingleObject()...")) << install.Excerpt("SetupCSPTest");
+  // Wine has no smart-card service: the 1923 record is logged, its result ignored.
+  EXPECT_TRUE(install.LogContains("Service SCardSvr could not be installed or configured, error code 1060."))
+      << install.Excerpt("SCardSvr");
+
+  MsiexecRun removal = RemoveReferencePackage();
+  EXPECT_EQ(0u, removal.result.exitCode);
+  EXPECT_TRUE(removal.LogContains(": UnHookSystem. Return value 1.")) << removal.Excerpt("UnHook");
+}
+
+}  // namespace

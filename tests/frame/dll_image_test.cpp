@@ -17,7 +17,13 @@ namespace {
 const std::set<std::string> kExpectedExports = {
     // drivers/
     "KSCleanup",
+    "KSInstallW",
+    "KSInstCleanUp",
+    "KSInstInstall",
+    "KSInstRollback",
+    "KSInstUninstall",
     "KSProcess",
+    "KSUninstallW",
 
     // readers/
     "ProcessReaderProviders",
