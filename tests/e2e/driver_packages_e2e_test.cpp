@@ -60,6 +60,12 @@ long LineOf(const std::vector<std::string>& lines, const std::string& part, long
   return -1;
 }
 
+long LastLineOf(const std::vector<std::string>& lines, const std::string& part) {
+  for (size_t i = lines.size(); i-- > 0;)
+    if (lines[i].find(part) != std::string::npos) return static_cast<long>(i);
+  return -1;
+}
+
 // The DriverActionData that KSProcess composes for a row of KVDriverPackages.
 std::string ActionData(const std::string& folder, const std::wstring& componentId, const char* flags) {
   return folder + "\x01" "KVCSPT~1.INF|kvcsptest.inf\x01" + Narrow(componentId) + "\x01" + flags + "\x01" "3000000";
@@ -164,7 +170,14 @@ TEST_F(DriverPackages, InstallStartsTheDriverAndRemovalTakesEverythingBack) {
   EXPECT_EQ(0u, removal.result.exitCode);
   EXPECT_NE(-1, LineOf(removal.log, data)) << removal.Excerpt("3000000");
   const std::vector<std::string> lines = DriverLines(removal);
-  EXPECT_NE(-1, LineOf(lines, "KSInstall64:info: Service kvpkgdrv stopped.")) << Joined(lines);
+  for (const char* line : {"KSInstall64:info: Service kvpkgdrv stopped.",
+                           "KSInstall64:info: Service kvpkgdrv deleted.",
+                           "KSInstall64:info: RemoveFileAction success.",
+                           "KSInstall64:info: Empty key 'SOFTWARE\\Korvex\\Drivers\\kvpkgdrv' removed.",
+                           "KSInstall64:info: Inf file 'C:\\windows\\inf\\kvcsptest.inf' deleted.",
+                           "KSInstall64:info: Inf file location deleted."})
+    EXPECT_NE(-1, LineOf(lines, line)) << line << "\n" << Joined(lines);
+  EXPECT_EQ(-1, LineOf(lines, "KSInstall64:error")) << Joined(lines);
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ("KSInstall64:info: Uninstall driver kvpkgdrv success.", lines.back());
   EXPECT_EQ(0u, ServiceState(kDriver));
@@ -183,13 +196,17 @@ TEST_F(DriverPackages, ForcedRollbackLeavesNoDriverBehind) {
   MsiexecRun install = Install(L"FORCEROLLBACK=1");
   EXPECT_EQ(1603u, install.result.exitCode);
 
-  const std::vector<std::string> lines = DriverLines(install);
-  const long installed = LineOf(lines, "KSInstall64:info: Install driver kvpkgdrv success.");
-  ASSERT_NE(-1, installed) << Joined(lines);
-  const long rolledBack = LineOf(lines, "KSInstall64:info: Uninstall driver kvpkgdrv success.", installed);
-  EXPECT_NE(-1, rolledBack) << Joined(lines);
-  EXPECT_LT(LineOf(install.log, ": ForceRollback."), LineOf(install.log, "KSInstall64:info: KSInstUninstall start."))
-      << install.Excerpt("ollback");
+  // The script's run of each action is its last mention: the first one is
+  // where it was scheduled.
+  const long installed = LastLineOf(install.log, "KSInstall64:info: Install driver kvpkgdrv success.");
+  const long failed = LastLineOf(install.log, ": ForceRollback.");
+  const long rollback = LineOf(install.log, ": KSRollback64.", failed);
+  ASSERT_NE(-1, installed) << install.Excerpt("KSInstall64");
+  EXPECT_LT(installed, failed) << install.Excerpt("ForceRollback");
+  ASSERT_LT(failed, rollback) << install.Excerpt("ollback");
+  EXPECT_NE(-1, LineOf(install.log, "KSInstall64:info: Service kvpkgdrv stopped.", failed));
+  EXPECT_GT(LineOf(install.log, "KSInstall64:info: Uninstall driver kvpkgdrv success.", failed), rollback)
+      << Joined(DriverLines(install));
 
   EXPECT_EQ(0u, ServiceState(kDriver));
   EXPECT_FALSE(FileExists(DriverFile()));
@@ -211,6 +228,8 @@ TEST_F(DriverPackages, RemovalOfADriverThatMayNotStopAsksForARestart) {
   EXPECT_EQ(L"<missing>", InfLocation(kComponentId));
   ASSERT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(kDriver));
 
+  // Wine evaluates component conditions at removal as well: without the
+  // property it would keep the NoStop component and try to remove the other.
   MsiexecRun removal = Remove(L"KVDRIVERNOSTOP=1 REBOOT=ReallySuppress");
   EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED), removal.result.exitCode);
   const std::vector<std::string> lines = DriverLines(removal);
