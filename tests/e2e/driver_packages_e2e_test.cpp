@@ -60,6 +60,7 @@ long LineOf(const std::vector<std::string>& lines, const std::string& part, long
   return -1;
 }
 
+// Index of the last line that holds `part`, or -1.
 long LastLineOf(const std::vector<std::string>& lines, const std::string& part) {
   for (size_t i = lines.size(); i-- > 0;)
     if (lines[i].find(part) != std::string::npos) return static_cast<long>(i);
@@ -236,6 +237,8 @@ TEST_F(DriverPackages, RemovalOfADriverThatMayNotStopAsksForARestart) {
   const long refused = LineOf(lines, ":Don't stop driver");
   ASSERT_NE(-1, refused) << Joined(lines);
   EXPECT_EQ(refused + 1, LineOf(lines, "KSInstall64:info: Set reboot action.")) << Joined(lines);
+  EXPECT_TRUE(removal.LogHas("A driver package step failed; see the installation log for details."))
+      << removal.Excerpt("Don't stop");  // error 25002 of the package's Error table
   EXPECT_NE(-1, LineOf(lines, "KSInstall64:info: Service kvpkgdrv deleted."));
   EXPECT_NE(-1, LineOf(lines, "KSInstall64:info: File:" + Narrow(DriverFile()) + " success mark delete at reboot."))
       << Joined(lines);
