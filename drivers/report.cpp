@@ -21,28 +21,30 @@ void FormatReport(wchar_t (&buffer)[kReportCapacity], const wchar_t* format, va_
 
 }  // namespace
 
-void ReportInfo(DriverProgressSink& sink, const wchar_t* format, ...) {
+// Formats, then hands the text to one of the sink's slots with the caller's
+// last-error value in place.
+static void Report(DriverProgressSink& sink, void (DriverProgressSink::*slot)(const wchar_t*),
+                   const wchar_t* format, va_list args) {
   const DWORD lastError = GetLastError();
   wchar_t text[kReportCapacity];
-  va_list args;
-  va_start(args, format);
   FormatReport(text, format, args);
-  va_end(args);
   SetLastError(lastError);
-  sink.OnInfo(text);
+  (sink.*slot)(text);
   SetLastError(lastError);
 }
 
-void ReportError(DriverProgressSink& sink, const wchar_t* format, ...) {
-  const DWORD lastError = GetLastError();
-  wchar_t text[kReportCapacity];
+void ReportInfo(DriverProgressSink& sink, const wchar_t* format, ...) {
   va_list args;
   va_start(args, format);
-  FormatReport(text, format, args);
+  Report(sink, &DriverProgressSink::OnInfo, format, args);
   va_end(args);
-  SetLastError(lastError);
-  sink.OnError(text);
-  SetLastError(lastError);
+}
+
+void ReportError(DriverProgressSink& sink, const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  Report(sink, &DriverProgressSink::OnError, format, args);
+  va_end(args);
 }
 
 UINT CALLBACK CopyProgressCallback(PVOID context, UINT notification, UINT_PTR param1,

@@ -5,12 +5,14 @@
 
 #include <shlwapi.h>
 
+#include "driver_package.h"
 #include "frame/action.h"
 #include "support/registry_sandbox.h"
 #include "support/session.h"
 
 KVCA_ACTION KSProcess(MSIHANDLE install);
 KVCA_ACTION KSCleanup(MSIHANDLE install);
+KVCA_ACTION KSInstCleanUp(MSIHANDLE install);
 
 namespace {
 
@@ -154,11 +156,12 @@ class RebootMarker : public SessionTest {
                    static_cast<DWORD>((wcslen(reboot) + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
   }
-  UINT Cleanup() {
+  UINT Run(UINT(__stdcall* action)(MSIHANDLE)) {
     MSIHANDLE install = Session();
     RegistrySandbox::Redirect redirect(sandbox_);
-    return KSCleanup(install);
+    return action(install);
   }
+  UINT Cleanup() { return Run(KSCleanup); }
 
   RegistrySandbox sandbox_;
 };
@@ -178,6 +181,24 @@ TEST_F(RebootMarker, OtherTextOnlyRemovesTheMarkerAndNoMarkerIsNoFailure) {
   EXPECT_FALSE(KeyExists(sandbox_.machine(), kMarker));
 
   EXPECT_EQ(0u, Cleanup());
+  EXPECT_FALSE(MsiGetMode(Session(), MSIRUNMODE_REBOOTATEND));
+}
+
+TEST_F(RebootMarker, InstallerCleanUpDeletesTheMarkerWithoutAskingForARestart) {
+  EXPECT_EQ(0u, Run(KSInstCleanUp));
+  EXPECT_TRUE(SinkInfoTexts(captured_).empty());
+  EXPECT_TRUE(SinkErrorTexts(captured_).empty());
+
+  WriteMarker(L"Force");
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(sandbox_.machine(), (kUninstall + L"\\Other").c_str(), 0,
+                                           nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  RegCloseKey(key);
+
+  EXPECT_EQ(0u, Run(KSInstCleanUp));
+  EXPECT_FALSE(KeyExists(sandbox_.machine(), kMarker));
+  EXPECT_TRUE(KeyExists(sandbox_.machine(), kUninstall + L"\\Other"));
+  EXPECT_TRUE(Contains(SinkInfoTexts(captured_), L"Empty key '" + kMarker + L"' removed."));
   EXPECT_FALSE(MsiGetMode(Session(), MSIRUNMODE_REBOOTATEND));
 }
 
