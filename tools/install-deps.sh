@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages that building and testing kvca need.
 set -eu
-packages="cmake make g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 mingw-w64-tools
+packages="cmake make g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
           wine wine64 wixl msitools googletest"
 missing=""
 for package in $packages; do
