@@ -6,20 +6,6 @@ namespace {
 
 using namespace kvca;
 
-TEST(Wide, CutsAndSearches) {
-  const std::wstring text = L"kvssl,kvssl.dll";
-  EXPECT_EQ(L"kvs", Left(text, 3));
-  EXPECT_EQ(text, Left(text, 99));
-  EXPECT_EQ(L".dll", Right(text, 4));
-  EXPECT_EQ(text, Right(text, 99));
-  EXPECT_EQ(L"kvssl.dll", Mid(text, 6));
-  EXPECT_EQ(L"", Mid(text, 99, 2));
-  EXPECT_EQ(5, Find(text, L','));
-  EXPECT_EQ(6, Find(text, L"kvssl", 1));
-  EXPECT_EQ(-1, Find(text, L"KVSSL"));
-  EXPECT_EQ(-1, Find(text, L'x', 3));
-}
-
 TEST(Wide, ReplacesEveryOccurrenceAndCounts) {
   std::wstring text = L"aXbXXc";
   EXPECT_EQ(3, ReplaceAll(text, L"X", L"XX"));  // a replacement is not searched again
