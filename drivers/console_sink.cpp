@@ -8,7 +8,6 @@ namespace kvca {
 
 namespace {
 
-// Format follows msvcrt's rules (%s wide in a wide format) with every compiler.
 void WriteLine(FILE* log, const std::wstring& line) {
   fputws(line.c_str(), log);
   fflush(log);
@@ -17,20 +16,6 @@ void WriteLine(FILE* log, const std::wstring& line) {
 }  // namespace
 
 void ConsoleProgressSink::OnRebootNeeded() { ReportInfo(*this, L"Need reboot."); }
-
-void ConsoleProgressSink::OnStartCopyOperation(DWORD count) {
-  ReportInfo(*this, L"Start copy operation:%d", count);
-}
-
-void ConsoleProgressSink::OnEndCopyOperation() { ReportInfo(*this, L"End copy operation."); }
-
-void ConsoleProgressSink::OnStartCopyFile(const wchar_t* target) {
-  ReportInfo(*this, L"Start copy file:'%s'", target);
-}
-
-void ConsoleProgressSink::OnEndCopyFile(const wchar_t* target) {
-  ReportInfo(*this, L"End copy file:'%s'", target);
-}
 
 void ConsoleProgressSink::OnInfo(const wchar_t* text) {
   if (!log_) return;

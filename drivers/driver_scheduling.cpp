@@ -115,22 +115,17 @@ static UINT ProcessDriverPackages(MSIHANDLE install) {
   const MSICONDITION persistent = MsiDatabaseIsTablePersistentW(database.get(), L"KVDriverPackages");
   if (persistent == MSICONDITION_NONE || persistent == MSICONDITION_ERROR) return ERROR_SUCCESS;
 
-  MsiHandle view;
-  if (MsiDatabaseOpenViewW(database.get(), kDriverPackagesQuery, view.put()) != ERROR_SUCCESS ||
-      MsiViewExecute(view.get(), 0) != ERROR_SUCCESS)
+  DatabaseView view;
+  if (view.Open(database.get(), kDriverPackagesQuery) != ERROR_SUCCESS || view.Execute() != ERROR_SUCCESS)
     return ERROR_SUCCESS;
 
   for (;;) {
     MsiHandle record;
     // A fetch that fails otherwise leaves no record: the row's reads fail and end the loop.
-    if (MsiViewFetch(view.get(), record.put()) == ERROR_NO_MORE_ITEMS) break;
+    if (view.Fetch(record) == ERROR_NO_MORE_ITEMS) break;
     const UINT rowResult = ProcessDriverPackageRow(install, record.get());
-    if (rowResult != ERROR_SUCCESS) {
-      MsiViewClose(view.get());
-      return rowResult;
-    }
+    if (rowResult != ERROR_SUCCESS) return rowResult;
   }
-  MsiViewClose(view.get());
   return ERROR_SUCCESS;
 }
 

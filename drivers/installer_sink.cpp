@@ -26,20 +26,6 @@ void InstallerProgressSink::OnRebootNeeded() {
   WriteRegString(key.get(), kRebootMarkerValue, L"Force");
 }
 
-void InstallerProgressSink::OnStartCopyOperation(DWORD count) {
-  ReportInfo(*this, L"Start copy operation:%d", count);
-}
-
-void InstallerProgressSink::OnEndCopyOperation() { ReportInfo(*this, L"End copy operation."); }
-
-void InstallerProgressSink::OnStartCopyFile(const wchar_t* target) {
-  ReportInfo(*this, L"Start copy file:'%s'", target);
-}
-
-void InstallerProgressSink::OnEndCopyFile(const wchar_t* target) {
-  ReportInfo(*this, L"End copy file:'%s'", target);
-}
-
 void InstallerProgressSink::OnInfo(const wchar_t* text) {
   MsiHandle record(MsiCreateRecord(2));
   if (!record) return;

@@ -15,10 +15,11 @@ class DriverProgressSink {
 
   // A driver service cannot be stopped now; the machine must restart.
   virtual void OnRebootNeeded() = 0;
-  virtual void OnStartCopyOperation(DWORD count) = 0;
-  virtual void OnEndCopyOperation() = 0;
-  virtual void OnStartCopyFile(const wchar_t* target) = 0;
-  virtual void OnEndCopyFile(const wchar_t* target) = 0;
+  // The file-copy slots read the same in both sinks: an information line each.
+  virtual void OnStartCopyOperation(DWORD count);
+  virtual void OnEndCopyOperation();
+  virtual void OnStartCopyFile(const wchar_t* target);
+  virtual void OnEndCopyFile(const wchar_t* target);
   virtual void OnInfo(const wchar_t* text) = 0;
   // The error code is the thread's last-error value at the moment of the call.
   virtual void OnError(const wchar_t* text) = 0;
@@ -33,10 +34,6 @@ class InstallerProgressSink : public DriverProgressSink {
   explicit InstallerProgressSink(MSIHANDLE install) : install_(install) {}
 
   void OnRebootNeeded() override;
-  void OnStartCopyOperation(DWORD count) override;
-  void OnEndCopyOperation() override;
-  void OnStartCopyFile(const wchar_t* target) override;
-  void OnEndCopyFile(const wchar_t* target) override;
   void OnInfo(const wchar_t* text) override;
   void OnError(const wchar_t* text) override;
   void OnErrorRebootNeeded() override;
@@ -52,10 +49,6 @@ class ConsoleProgressSink : public DriverProgressSink {
   explicit ConsoleProgressSink(FILE* log) : log_(log) {}
 
   void OnRebootNeeded() override;
-  void OnStartCopyOperation(DWORD count) override;
-  void OnEndCopyOperation() override;
-  void OnStartCopyFile(const wchar_t* target) override;
-  void OnEndCopyFile(const wchar_t* target) override;
   void OnInfo(const wchar_t* text) override;
   void OnError(const wchar_t* text) override;
   void OnErrorRebootNeeded() override;

@@ -47,6 +47,20 @@ void ReportError(DriverProgressSink& sink, const wchar_t* format, ...) {
   va_end(args);
 }
 
+void DriverProgressSink::OnStartCopyOperation(DWORD count) {
+  ReportInfo(*this, L"Start copy operation:%d", count);
+}
+
+void DriverProgressSink::OnEndCopyOperation() { ReportInfo(*this, L"End copy operation."); }
+
+void DriverProgressSink::OnStartCopyFile(const wchar_t* target) {
+  ReportInfo(*this, L"Start copy file:'%s'", target);
+}
+
+void DriverProgressSink::OnEndCopyFile(const wchar_t* target) {
+  ReportInfo(*this, L"End copy file:'%s'", target);
+}
+
 UINT CALLBACK CopyProgressCallback(PVOID context, UINT notification, UINT_PTR param1,
                                    UINT_PTR param2) {
   DriverProgressSink& sink = *static_cast<DriverProgressSink*>(context);

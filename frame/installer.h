@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "frame/handles.h"
+
 namespace kvca {
 
 // Separates the fields of the CustomActionData texts that this library composes.
@@ -43,5 +45,28 @@ void ReportErrorRecord(MSIHANDLE install, const std::wstring& source, const std:
 
 // The installer's service error 1923: service name and Win32 code.
 void ReportServiceError(MSIHANDLE install, DWORD code, const std::wstring& serviceName);
+
+// A database view; once executed, it is closed before its handle goes.
+class DatabaseView {
+ public:
+  UINT Open(MSIHANDLE database, const wchar_t* query) {
+    return MsiDatabaseOpenViewW(database, query, handle_.put());
+  }
+  UINT Execute() {
+    const UINT result = MsiViewExecute(handle_.get(), 0);
+    executed_ = result == ERROR_SUCCESS;
+    return result;
+  }
+  UINT Fetch(MsiHandle& record) { return MsiViewFetch(handle_.get(), record.put()); }
+  MSIHANDLE get() const { return handle_.get(); }
+  ~DatabaseView() {
+    if (executed_) MsiViewClose(handle_.get());
+  }
+
+ private:
+  MsiHandle handle_;
+  bool executed_ = false;
+};
+
 
 }  // namespace kvca

@@ -26,28 +26,6 @@ static const wchar_t kDefaultValueName[] = L"-";
 // The Registry table's code for HKEY_LOCAL_MACHINE.
 constexpr int kRootLocalMachine = 2;
 
-// A database view; once executed, it is closed before its handle goes.
-class View {
- public:
-  UINT Open(MSIHANDLE database, const wchar_t* query) {
-    return MsiDatabaseOpenViewW(database, query, handle_.put());
-  }
-  UINT Execute() {
-    const UINT result = MsiViewExecute(handle_.get(), 0);
-    executed_ = result == ERROR_SUCCESS;
-    return result;
-  }
-  UINT Fetch(MsiHandle& record) { return MsiViewFetch(handle_.get(), record.put()); }
-  MSIHANDLE get() const { return handle_.get(); }
-  ~View() {
-    if (executed_) MsiViewClose(handle_.get());
-  }
-
- private:
-  MsiHandle handle_;
-  bool executed_ = false;
-};
-
 UINT WriteToRegistryTable(MSIHANDLE install, const std::wstring& identifier,
                           const std::wstring& key, const std::wstring& name,
                           const std::wstring& data, const std::wstring& component) {
@@ -56,7 +34,7 @@ UINT WriteToRegistryTable(MSIHANDLE install, const std::wstring& identifier,
 
   // The table's first row is fetched only for a record of the table's shape;
   // an empty table gets nothing.
-  View view;
+  DatabaseView view;
   MsiHandle record;
   if (view.Open(database.get(), kRegistryQuery) != ERROR_SUCCESS || view.Execute() != ERROR_SUCCESS ||
       view.Fetch(record) != ERROR_SUCCESS)
@@ -172,7 +150,7 @@ static UINT ProcessTable(MSIHANDLE install) {
     return error;
   }
 
-  View view;
+  DatabaseView view;
   if (view.Open(database.get(), kRegReadersQuery) != ERROR_SUCCESS || view.Execute() != ERROR_SUCCESS)
     return ERROR_SUCCESS;
 
