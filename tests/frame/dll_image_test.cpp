@@ -41,16 +41,35 @@ const std::set<std::string> kExpectedExports = {
     "UnHookSystem",
 
     // providers/
+    "DelAllReg",
+    "DelKVCryptographyKey",
+    "DelKVCSPs",
     "DelSecurityProviders30KC1",
+    "EnhanceCNG",
+    "FixDefaultProvider",
+    "FixPrivateKeyLinks",
+    "SetRegistryLow",
     "SslRegInstall",
     "SslRegister",
     "SslRegRollback",
     "SslRegUninstall",
     "TlsRegUninstall",
+    "UninstallSmartCard",
 
     // features/
+    "AddNewFeatures",
+    "AddRemovedComponents",
+    "GetCSPProgramW6432Dir",
+    "HideKVCSPR1IfInstalled",
+    "MsiGetShortPathName",
+    "ProcessPropertyEx",
+    "RemoveAppPaths",
 
     // cleanup/
+    "DeleteShortcuts",
+    "RebuildIconCache",
+    "UninstallCSP2",
+    "UninstallTLS2",
 };
 
 // DLLs that every supported 64-bit Windows has; the delay-loaded four are
