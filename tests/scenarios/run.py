@@ -1,0 +1,450 @@
+#!/usr/bin/env python3
+"""Runs scenarios (name.scn) under Wine and compares their transcripts with
+name.out; --bless writes name.out instead. The format is in README.md beside
+this file."""
+
+import argparse
+import difflib
+import fcntl
+import glob
+import os
+import re
+import shlex
+import shutil
+import subprocess
+import sys
+import tempfile
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SEPARATOR_SIGN = "\u2401"
+STEPS = ("kvca-run", "msiexec", "rundll32", "run", "show")
+DEFAULT_TIMEOUT = 120
+
+# Wine's standard error when a program or a custom action crashed, or when a
+# custom action's DLL or entry point could not be found (msiexec reports all
+# of these as success).
+CRASH_LINES = re.compile(
+    r"caused a page fault|Unhandled exception|Unhandled page fault|invalid Return Code"
+    r"|:msi:.*(failed to load dll|GetProcAddress)", re.IGNORECASE)
+ACTION_RESULTS = {"0": "not run", "1": "success", "2": "cancelled", "3": "failure", "4": "suspended"}
+
+
+class ScenarioError(Exception):
+    pass
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+class Wine:
+    """One prefix of its own, copied from the build tree's pristine prefix."""
+
+    def __init__(self, build, name):
+        self.build = build
+        self.pristine = os.path.join(build, "wine", "pristine")
+        self.prefix = os.path.join(build, "wine", "scenarios", name)
+        self.wine = shutil.which("wine") or shutil.which("wine64")
+        self.wineserver = os.path.join(os.path.dirname(os.path.realpath(self.wine)), "wineserver")
+        if not os.path.exists(self.wineserver):
+            self.wineserver = shutil.which("wineserver")
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all,err+msi,warn+msi",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.stderr = []
+
+    def make_pristine(self):
+        os.makedirs(os.path.dirname(self.pristine), exist_ok=True)
+        with open(self.pristine + ".lock", "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            if not os.path.exists(os.path.join(self.pristine, "system.reg")):
+                shutil.rmtree(self.pristine, ignore_errors=True)
+                env = dict(self.env, WINEPREFIX=self.pristine, WINEDEBUG="-all")
+                subprocess.run([self.wine, "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, check=False)
+                subprocess.run([self.wineserver, "-w"], env=env, check=False)
+
+    def start(self):
+        self.make_pristine()
+        self.stop()
+        shutil.rmtree(self.prefix, ignore_errors=True)
+        os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
+        subprocess.run(["cp", "-a", self.pristine, self.prefix], check=True)
+        subprocess.run([self.wineserver, "-p"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+        self.run(["wineboot"], timeout=120)
+
+    def stop(self):
+        if os.path.isdir(self.prefix):
+            subprocess.run([self.wineserver, "-k"], env=self.env, stderr=subprocess.DEVNULL, check=False)
+            subprocess.run([self.wineserver, "-w"], env=self.env, stderr=subprocess.DEVNULL, check=False)
+
+    def remove(self):
+        self.stop()
+        shutil.rmtree(self.prefix, ignore_errors=True)
+
+    def run(self, args, timeout=DEFAULT_TIMEOUT):
+        """Runs a Windows program; returns its standard output as text."""
+        # Files, not pipes: Wine's own processes started on the way (services,
+        # devices) inherit the handles and would hold a pipe open.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err_file:
+            try:
+                subprocess.run([self.wine] + args, env=self.env, stdin=subprocess.DEVNULL,
+                               stdout=out, stderr=err_file, timeout=timeout)
+            except subprocess.TimeoutExpired:
+                self.stop()
+                raise ScenarioError("time limit of %d s reached: %s" % (timeout, " ".join(args)))
+            out.seek(0)
+            err_file.seek(0)
+            stdout, err = out.read(), err_file.read().decode("utf-8", "replace")
+        self.stderr.append(err)
+        crashes = [line for line in err.splitlines() if CRASH_LINES.search(line)]
+        if crashes:
+            raise ScenarioError("crash or missing entry point:\n  " + "\n  ".join(crashes))
+        return stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+
+    def cmd(self, line, timeout=DEFAULT_TIMEOUT):
+        """Runs a command line through cmd; returns its output and its full exit
+        code (the Linux side would see it cut to 8 bits). The line goes through
+        a batch file so that it reaches cmd exactly as written."""
+        with open(self.unix_path("C:\\kvca-step.bat"), "wb") as f:
+            f.write(("@echo off\r\n%s\r\necho kvca-exit=%%ERRORLEVEL%%\r\n" % line).encode("utf-8"))
+        out = self.run(["cmd", "/c", "C:\\kvca-step.bat"], timeout)
+        match = re.search(r"kvca-exit=(-?\d+)\s*$", out)
+        if not match:
+            raise ScenarioError("no exit code from: " + line)
+        return out[:match.start()], int(match.group(1))
+
+    def unix_path(self, path):
+        """The Linux path of a Windows path on C: or Z:, case-insensitively resolved."""
+        drive, rest = path[:2].upper(), path[2:].replace("\\", "/").strip("/")
+        if drive == "Z:":
+            return "/" + rest
+        if drive != "C:":
+            raise ScenarioError("not a path on C: or Z:: " + path)
+        current = os.path.join(self.prefix, "drive_c")
+        for part in [p for p in rest.split("/") if p]:
+            names = os.listdir(current) if os.path.isdir(current) else []
+            match = next((n for n in names if n.lower() == part.lower()), part)
+            current = os.path.join(current, match)
+        return current
+
+
+def read_reg_export(path):
+    """The values of a `reg export` file, one line each: "[key] name=data"."""
+    with open(path, "rb") as f:
+        text = f.read().decode("utf-16").replace("\r\n", "\n")
+    lines, key, pending, has_value = [], None, "", False
+    for raw in text.split("\n"):
+        if raw.startswith("[") and not pending:
+            if key is not None and not has_value:
+                lines.append(key)
+            key, has_value = raw, False
+            continue
+        if key is None or (not raw.strip() and not pending):
+            continue
+        pending += raw.strip() if pending else raw
+        if pending.endswith("\\"):
+            pending = pending[:-1]
+            continue
+        lines.append("%s %s" % (key, pending))
+        pending, has_value = "", True
+    if key is not None and not has_value:
+        lines.append(key)
+    return lines
+
+
+class Scenario:
+    def __init__(self, path, build):
+        self.path = os.path.abspath(path)
+        self.build = os.path.abspath(build)
+        folder = os.path.basename(os.path.dirname(self.path))
+        self.name = folder + "-" + os.path.splitext(os.path.basename(self.path))[0]
+        self.wine = Wine(self.build, self.name)
+        self.watches = []
+        self.transcript = []
+        self.timeout = DEFAULT_TIMEOUT
+        self.tables = "C:\\kvca-tables"
+        self.step_number = 0
+
+    # --- reading the file -------------------------------------------------
+    def directives(self):
+        with open(self.path, encoding="utf-8") as f:
+            lines = f.read().split("\n")
+        i = 0
+        while i < len(lines):
+            line = lines[i].rstrip()
+            i += 1
+            if not line.strip() or line.lstrip().startswith("#"):
+                continue
+            block = None
+            if line.endswith("<<"):
+                line, block = line[:-2].rstrip(), []
+                while i < len(lines) and lines[i].rstrip() != ">>":
+                    block.append(lines[i])
+                    i += 1
+                if i == len(lines):
+                    raise ScenarioError("block without its closing >>: " + line)
+                i += 1
+            yield line.strip(), block
+
+    def substitute(self, text):
+        values = {
+            "dll": windows_path(os.path.join(self.build, "kvca.dll")),
+            "run": windows_path(os.path.join(self.build, "kvca-run.exe")),
+            "package": windows_path(os.path.join(self.build, "package", "kvca-reference.msi")),
+            "fixtures": windows_path(os.path.join(self.build, "tests", "fixtures")),
+            "here": windows_path(os.path.dirname(self.path)),
+            "tables": self.tables,
+            "build": windows_path(self.build),
+        }
+        text = re.sub(r"\{(\w+)\}", lambda m: values.get(m.group(1), m.group(0)), text)
+        return text.replace(SEPARATOR_SIGN, "\x01")
+
+    def words(self, text):
+        return [self.substitute(w) for w in shlex.split(text, posix=True)]
+
+    # --- the machine --------------------------------------------------------
+    def write_file(self, path, block):
+        target = self.wine.unix_path(path)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        with open(target, "wb") as f:
+            f.write("".join(self.substitute(l) + "\r\n" for l in block).encode("utf-8"))
+
+    def write_table(self, name, block):
+        rows = []
+        for line in block:
+            if not line.strip():
+                continue
+            cells = line.split("\t") if "\t" in line else [c.strip() for c in line.split("|")]
+            rows.append("\t".join(self.substitute(c) for c in cells))
+        self.write_file(self.tables + "\\" + name + ".idt", [])
+        with open(self.wine.unix_path(self.tables + "\\" + name + ".idt"), "wb") as f:
+            f.write(("\r\n".join(rows) + "\r\n").encode("utf-8"))
+
+    def import_reg(self, block):
+        text = "REGEDIT4\r\n\r\n" + "".join(self.substitute(l) + "\r\n" for l in block)
+        target = self.wine.unix_path("C:\\kvca-import.reg")
+        with open(target, "wb") as f:
+            f.write(text.encode("utf-8"))
+        out, code = self.wine.cmd("reg import C:\\kvca-import.reg")
+        if code != 0:
+            raise ScenarioError("reg import failed: " + out)
+
+    def setup(self, line):
+        out, code = self.wine.cmd(line, self.timeout)
+        if code != 0:
+            raise ScenarioError("setup failed (exit %d): %s\n%s" % (code, line, out))
+
+    def state(self, kind, target):
+        if kind == "reg":
+            return self.reg_values(target)
+        if kind == "files":
+            return self.file_list(target)
+        if kind == "service":
+            return self.service_state(target)
+        raise ScenarioError("unknown watch: " + kind)
+
+    def reg_values(self, key):
+        export = "C:\\kvca-watch.reg"
+        unix = self.wine.unix_path(export)
+        if os.path.exists(unix):
+            os.remove(unix)
+        self.wine.run(["reg", "export", key, export, "/y"])
+        return read_reg_export(unix) if os.path.exists(unix) else []
+
+    def file_list(self, folder):
+        root = self.wine.unix_path(folder)
+        listing = []
+        for directory, _, files in os.walk(root):
+            for name in files:
+                full = os.path.join(directory, name)
+                relative = os.path.relpath(full, root).replace("/", "\\")
+                listing.append("%s\\%s %d" % (folder.rstrip("\\"), relative, os.path.getsize(full)))
+        return sorted(listing)
+
+    def service_state(self, name):
+        out = self.wine.run(["sc", "query", name])
+        state = re.search(r"STATE\s*:\s*\d+\s+(\w+)", out)
+        config = {}
+        for line in self.reg_values("HKLM\\System\\CurrentControlSet\\Services\\" + name):
+            m = re.match(r'\[[^\]]*\] "(Type|Start|ImagePath)"=(.*)', line)
+            if m:
+                config[m.group(1)] = m.group(2)
+        if not state and not config:
+            return []
+        return ["service %s: %s type=%s start=%s image=%s" % (
+            name, state.group(1) if state else "(no state)", config.get("Type", "-"),
+            config.get("Start", "-"), config.get("ImagePath", "-"))]
+
+    # --- steps ----------------------------------------------------------------
+    def step(self, kind, rest):
+        self.step_number += 1
+        if kind == "kvca-run":
+            out = self.wine.run([self.substitute(os.path.join(self.build, "kvca-run.exe"))] +
+                                self.words(rest), self.timeout)
+            return out.rstrip("\n").split("\n") if out.strip() else []
+        if kind == "msiexec":
+            return self.msiexec(rest)
+        if kind == "rundll32":
+            _, code = self.wine.cmd("rundll32 " + self.substitute(rest), self.timeout)
+            return ["exit %d" % code]
+        if kind == "run":
+            out, code = self.wine.cmd(self.substitute(rest), self.timeout)
+            return [l for l in out.rstrip("\n").split("\n") if l] + ["exit %d" % code]
+        if kind == "show":
+            what, _, target = rest.partition(" ")
+            target = self.substitute(target.strip())
+            if what == "reg":
+                return self.reg_values(target)
+            if what == "file":
+                unix = self.wine.unix_path(target)
+                if not os.path.exists(unix):
+                    return ["(no file)"]
+                with open(unix, "rb") as f:
+                    data = f.read()
+                text = data.decode("utf-16") if data[:2] == b"\xff\xfe" else data.decode("cp1252", "replace")
+                return text.replace("\r\n", "\n").rstrip("\n").split("\n")
+            raise ScenarioError("unknown show: " + what)
+        raise ScenarioError("unknown step: " + kind)
+
+    def msiexec(self, rest):
+        log = "C:\\kvca-msiexec-%d.log" % self.step_number
+        args = self.substitute(rest)
+        _, code = self.wine.cmd("msiexec %s /qn /l*v %s" % (args, log), self.timeout)
+        package = next((w for w in shlex.split(args, posix=False) if w.lower().endswith(".msi")), None)
+        actions = self.custom_actions(package)
+        lines = ["exit %d" % code]
+        unix = self.wine.unix_path(log)
+        if os.path.exists(unix):
+            with open(unix, "rb") as f:
+                text = f.read().decode("utf-8", "replace").replace("\r\n", "\n")
+            lines += action_blocks(text.split("\n"), actions)
+        return lines
+
+    def custom_actions(self, package):
+        if not package:
+            return set()
+        unix = self.wine.unix_path(package.strip('"'))
+        out = subprocess.run(["msiinfo", "export", unix, "CustomAction"], capture_output=True, text=True)
+        return {line.split("\t")[0] for line in out.stdout.split("\n")[3:] if line}
+
+    # --- the whole scenario ---------------------------------------------------
+    def run(self):
+        self.wine.start()
+        try:
+            for line, block in self.directives():
+                self.directive(line, block)
+        finally:
+            self.wine.remove()
+        return normalise("\n".join(self.transcript) + "\n", self)
+
+    def directive(self, line, block):
+        kind, _, rest = line.partition(" ")
+        rest = rest.strip()
+        if kind == "timeout":
+            self.timeout = int(rest)
+        elif kind == "reg":
+            self.import_reg(block or [])
+        elif kind == "regdel":
+            self.wine.run(["reg", "delete", self.substitute(rest), "/f"])
+        elif kind == "file":
+            self.write_file(self.substitute(rest), block or [])
+        elif kind == "table":
+            self.write_table(rest, block or [])
+        elif kind == "override":
+            dll, _, mode = rest.partition("=")
+            self.setup('reg add HKCU\\Software\\Wine\\DllOverrides /v %s /d "%s" /f' % (dll, mode))
+        elif kind == "winver":
+            self.setup('reg add HKCU\\Software\\Wine /v Version /d %s /f' % rest)
+        elif kind == "setup":
+            self.setup(self.substitute(rest))
+        elif kind == "watch":
+            what, _, target = rest.partition(" ")
+            self.watches.append((what, self.substitute(target.strip()), target.strip()))
+        elif kind in STEPS:
+            before = [self.state(w, t) for w, t, _ in self.watches]
+            output = self.step(kind, rest)
+            self.transcript.append("== " + line)
+            self.transcript += output
+            for (what, target, shown), old in zip(self.watches, before):
+                new = self.state(what, target)
+                changes = ["  - " + l for l in old if l not in new] + ["  + " + l for l in new if l not in old]
+                if changes:
+                    self.transcript.append("~ %s %s" % (what, shown))
+                    self.transcript += changes
+        else:
+            raise ScenarioError("unknown directive: " + line)
+
+
+def action_blocks(log, actions):
+    """Each custom action's lines of a verbose msiexec log, a scheduled action
+    nested under the immediate action that scheduled it."""
+    out, stack = [], []
+    for line in log:
+        start = re.match(r"Action start [\d:]+: (.+)\.$", line)
+        end = re.match(r"Action ended [\d:]+: (.+)\. Return value (\d+)\.$", line)
+        if start and start.group(1) in actions:
+            pad = "    " * len(stack)
+            by = " (scheduled by %s)" % stack[-1] if stack else ""
+            out.append("%s--- %s%s" % (pad, start.group(1), by))
+            stack.append(start.group(1))
+        elif end and stack and end.group(1) == stack[-1]:
+            stack.pop()
+            code = end.group(2)
+            out.append("%s    result: %s (%s)" % ("    " * len(stack), code, ACTION_RESULTS.get(code, "?")))
+        elif stack and not line.startswith("Action "):
+            out.append("    " * len(stack) + line)
+    return out
+
+
+def normalise(text, scenario):
+    text = text.replace("\x01", SEPARATOR_SIGN)
+    for path, name in ((scenario.wine.prefix, "$PREFIX"), (scenario.build, "$BUILD"), (SOURCE, "$SRC")):
+        text = text.replace(path, name)
+        text = re.sub(re.escape(windows_path(path)), lambda m: name, text, flags=re.IGNORECASE)
+    user = os.environ.get("USER") or os.environ.get("LOGNAME") or "root"
+    text = re.sub(r"(\\users\\)" + re.escape(user) + r"\b", r"\1$USER", text, flags=re.IGNORECASE)
+    text = re.sub(r"\bcsp[0-9a-f]{1,4}\.tmp", "csp*.tmp", text, flags=re.IGNORECASE)
+    text = re.sub(r"\bMSI[0-9a-f]{1,5}\.tmp", "MSI*.tmp", text, flags=re.IGNORECASE)
+    return text
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--bless", action="store_true", help="write the transcripts as expected")
+    parser.add_argument("--build", default=os.path.join(SOURCE, "build"), help="the build tree")
+    parser.add_argument("--pristine-only", action="store_true", help="only make the pristine prefix")
+    parser.add_argument("scenarios", nargs="*")
+    args = parser.parse_args()
+    if args.pristine_only:
+        Wine(os.path.abspath(args.build), "pristine-check").make_pristine()
+        return 0
+    failed = 0
+    for path in args.scenarios:
+        scenario = Scenario(path, args.build)
+        expected_path = os.path.splitext(path)[0] + ".out"
+        try:
+            actual = scenario.run()
+        except ScenarioError as error:
+            print("FAIL %s: %s" % (path, error))
+            failed += 1
+            continue
+        if args.bless:
+            with open(expected_path, "w", encoding="utf-8") as f:
+                f.write(actual)
+            print("blessed %s" % expected_path)
+            continue
+        expected = open(expected_path, encoding="utf-8").read() if os.path.exists(expected_path) else ""
+        if actual == expected:
+            print("ok %s" % path)
+        else:
+            failed += 1
+            print("FAIL %s: the transcript differs from %s" % (path, expected_path))
+            sys.stdout.writelines(difflib.unified_diff(
+                expected.splitlines(True), actual.splitlines(True), "expected", "actual"))
+    print("%d passed, %d failed" % (len(args.scenarios) - failed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
