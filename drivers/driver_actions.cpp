@@ -54,10 +54,11 @@ static UINT DeleteRebootMarker(MSIHANDLE install) {
 }
 
 // The command line's arguments by CommandLineToArgvW's rules. An empty
-// command line has none (CommandLineToArgvW would answer the program's path).
+// command line has none (CommandLineToArgvW would answer the program's path);
+// a line of blanks is one empty argument, as CommandLineToArgvW splits it.
 static std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine) {
   std::vector<std::wstring> arguments;
-  if (commandLine == nullptr || commandLine[wcsspn(commandLine, L" \t")] == L'\0') return arguments;
+  if (commandLine == nullptr || *commandLine == L'\0') return arguments;
   int count = 0;
   wchar_t** argv = CommandLineToArgvW(commandLine, &count);
   if (argv == nullptr) return arguments;

@@ -41,8 +41,12 @@ static const PlatformActions& ChoosePlatform(MSIHANDLE install, UINT& result) {
   return value.empty() ? kX86 : kX64;
 }
 
+// The property must hold the data before the action is scheduled: two statements,
+// since the operands of | are not ordered.
 static UINT SetAndSchedule(MSIHANDLE install, const wchar_t* action, const std::wstring& data) {
-  return MsiSetPropertyW(install, action, data.c_str()) | MsiDoActionW(install, action);
+  const UINT set = MsiSetPropertyW(install, action, data.c_str());
+  const UINT scheduled = MsiDoActionW(install, action);
+  return set | scheduled;
 }
 
 static UINT ScheduleDriverPackage(MSIHANDLE install, DriverOperation operation,

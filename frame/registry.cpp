@@ -12,7 +12,13 @@ LONG ReadRegString(HKEY key, const wchar_t* name, std::wstring& value) {
 
   value.clear();
   if (bytes == 0) return ERROR_SUCCESS;
-  std::wstring buffer(bytes / sizeof(wchar_t) + 1, L'\0');
+  // The room holds byte size / 2 characters and the second query is told that
+  // many bytes. An odd byte count is therefore one byte too large for it: the
+  // query itself answers ERROR_MORE_DATA, and that answer is returned. The data
+  // test below catches what the query did deliver: a value rewritten between
+  // the two queries, or one without its terminating NUL.
+  std::wstring buffer(bytes / sizeof(wchar_t), L'\0');
+  bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
   result = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&buffer[0]), &bytes);
   if (result != ERROR_SUCCESS) return result;
   size_t count = bytes / sizeof(wchar_t);

@@ -65,9 +65,9 @@ std::wstring Format(const wchar_t* pattern, ...) {
 
 std::wstring FromAnsi(const char* text, size_t length) {
   if (length == 0) return std::wstring();
-  int count = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0);
+  int count = MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(length), nullptr, 0);
   std::wstring wide(static_cast<size_t>(count), L'\0');
-  if (count > 0) MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), &wide[0], count);
+  if (count > 0) MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(length), &wide[0], count);
   return wide;
 }
 

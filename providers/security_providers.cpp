@@ -13,7 +13,9 @@ static const wchar_t kProvidersValue[] = L"SecurityProviders";
 // Removes every ", kvssp.dll" (exact case). A list that cannot be read counts as
 // empty: nothing to remove. Once something was removed, the list is written
 // back as REG_SZ through a key opened for writing; the result ORs the codes of
-// every registry call made.
+// the first open, the read, the close, the second open and the write. The
+// write is tried also when the second open failed: it then fails on the
+// missing key, and its code counts too.
 static LONG RemoveProviderLibrary() {
   RegKey key;
   const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProvidersKey, 0, KEY_READ, key.put());
@@ -23,8 +25,7 @@ static LONG RemoveProviderLibrary() {
 
   const LONG closed = RegCloseKey(key.release());
   const LONG reopened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProvidersKey, 0, KEY_ALL_ACCESS, key.put());
-  const LONG written = reopened == ERROR_SUCCESS ? WriteRegString(key.get(), kProvidersValue, providers)
-                                                 : ERROR_SUCCESS;
+  const LONG written = WriteRegString(key.get(), kProvidersValue, providers);
   return opened | read | closed | reopened | written;
 }
 

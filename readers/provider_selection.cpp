@@ -22,9 +22,12 @@ static const Carrier kCarriers[] = {
 };
 static const Carrier kVerifyOnly = {L"Verify Only", L"", L""};
 
-// Sets the deferred action's property to its data and schedules the action.
+// Sets the deferred action's property to its data, then schedules the action
+// (two statements: the operands of | are not ordered).
 static UINT Schedule(MSIHANDLE install, const wchar_t* action, const std::wstring& data) {
-  return MsiSetPropertyW(install, action, data.c_str()) | MsiDoActionW(install, action);
+  const UINT set = MsiSetPropertyW(install, action, data.c_str());
+  const UINT scheduled = MsiDoActionW(install, action);
+  return set | scheduled;
 }
 
 // The registration of the 64-bit folder: RegReaderProv64 on x64, RegReaderProvIA
