@@ -1,0 +1,95 @@
+#include "runner/arguments.h"
+
+namespace kvca::run {
+
+const char kUsage[] =
+    "usage: kvca-run [--package FILE.msi | --tables DIR] [--set NAME=VALUE]... [--data TEXT]\n"
+    "                [--cost] [--feature NAME=STATE]... [--component NAME=STATE]...\n"
+    "                [--watch NAME]... [--show-table TABLE]... DLL EXPORT\n"
+    "STATE: local, source, absent, advertised or default\n";
+
+// On the command line U+2401 stands for the data separator U+0001.
+static std::wstring Value(std::wstring text) {
+  for (wchar_t& ch : text)
+    if (ch == L'\x2401') ch = L'\x0001';
+  return text;
+}
+
+static bool SplitAssignment(const std::wstring& text, std::wstring& name, std::wstring& value) {
+  const size_t equals = text.find(L'=');
+  if (equals == 0 || equals == std::wstring::npos) return false;
+  name = text.substr(0, equals);
+  value = text.substr(equals + 1);
+  return true;
+}
+
+static bool ParseState(const std::wstring& text, INSTALLSTATE& state) {
+  static const struct {
+    const wchar_t* name;
+    INSTALLSTATE state;
+  } kStates[] = {{L"local", INSTALLSTATE_LOCAL},
+                 {L"source", INSTALLSTATE_SOURCE},
+                 {L"absent", INSTALLSTATE_ABSENT},
+                 {L"advertised", INSTALLSTATE_ADVERTISED},
+                 {L"default", INSTALLSTATE_DEFAULT}};
+  for (const auto& known : kStates)
+    if (text == known.name) {
+      state = known.state;
+      return true;
+    }
+  return false;
+}
+
+static bool AddStateRequest(const std::wstring& text,
+                            std::vector<std::pair<std::wstring, INSTALLSTATE>>& requests) {
+  std::wstring name, stateName;
+  INSTALLSTATE state = INSTALLSTATE_UNKNOWN;
+  if (!SplitAssignment(text, name, stateName) || !ParseState(stateName, state)) return false;
+  requests.emplace_back(name, state);
+  return true;
+}
+
+bool ParseArguments(int argc, wchar_t** argv, Arguments& arguments) {
+  std::vector<std::wstring> positional;
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring option = argv[i];
+    if (option == L"--cost") {
+      arguments.cost = true;
+      continue;
+    }
+    if (option.rfind(L"--", 0) != 0) {
+      positional.push_back(option);
+      continue;
+    }
+    if (i + 1 == argc) return false;
+    const std::wstring value = argv[++i];
+    if (option == L"--package" && arguments.package.empty() && arguments.tables.empty()) {
+      arguments.package = value;
+    } else if (option == L"--tables" && arguments.package.empty() && arguments.tables.empty()) {
+      arguments.tables = value;
+    } else if (option == L"--set") {
+      std::wstring name, text;
+      if (!SplitAssignment(value, name, text)) return false;
+      arguments.properties.emplace_back(name, Value(text));
+    } else if (option == L"--data") {
+      arguments.hasData = true;
+      arguments.data = Value(value);
+    } else if (option == L"--feature") {
+      if (!AddStateRequest(value, arguments.features)) return false;
+    } else if (option == L"--component") {
+      if (!AddStateRequest(value, arguments.components)) return false;
+    } else if (option == L"--watch") {
+      arguments.watched.push_back(value);
+    } else if (option == L"--show-table") {
+      arguments.shownTables.push_back(value);
+    } else {
+      return false;
+    }
+  }
+  if (positional.size() != 2) return false;
+  arguments.dll = positional[0];
+  arguments.exportName = positional[1];
+  return true;
+}
+
+}  // namespace kvca::run

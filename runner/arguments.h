@@ -1,0 +1,35 @@
+// kvca-run's command line.
+#pragma once
+
+#include <windows.h>
+#include <msi.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kvca::run {
+
+struct Arguments {
+  std::wstring package;  // --package: an existing package, opened from a copy
+  std::wstring tables;   // --tables: a folder of .idt files for a scratch package
+  std::vector<std::pair<std::wstring, std::wstring>> properties;  // --set
+  bool hasData = false;
+  std::wstring data;  // --data: CustomActionData
+  bool cost = false;
+  std::vector<std::pair<std::wstring, INSTALLSTATE>> features;
+  std::vector<std::pair<std::wstring, INSTALLSTATE>> components;
+  std::vector<std::wstring> watched;
+  std::vector<std::wstring> shownTables;
+  std::wstring dll;
+  std::wstring exportName;
+
+  bool RunsCost() const { return cost || !features.empty() || !components.empty(); }
+};
+
+// False when the command line does not fit the usage.
+bool ParseArguments(int argc, wchar_t** argv, Arguments& arguments);
+
+extern const char kUsage[];
+
+}  // namespace kvca::run
