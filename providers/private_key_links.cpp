@@ -2,8 +2,8 @@
 // CSP's earlier provider types are linked to type 75.
 #include "providers/private_key_links.h"
 
-#include <cstring>
 #include <cwchar>
+#include <set>
 #include <vector>
 
 #include "frame/action.h"
@@ -42,28 +42,37 @@ bool RelinkCertificateKey(HCERTSTORE store, PCCERT_CONTEXT certificate) {
                                           nullptr) != FALSE;
 }
 
-static bool HasEncoding(PCCERT_CONTEXT certificate, const std::vector<BYTE>& encoding) {
-  return certificate->cbCertEncoded == encoding.size() &&
-         std::memcmp(certificate->pbCertEncoded, encoding.data(), encoding.size()) == 0;
-}
-
 static PCCERT_CONTEXT NextCertificate(HCERTSTORE store, PCCERT_CONTEXT previous) {
   return CertFindCertificateInStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CERT_FIND_ANY,
                                     nullptr, previous);
 }
 
-void RelinkStoreKeys(HCERTSTORE store) {
-  std::vector<BYTE> justReplaced;
+using Encoding = std::vector<BYTE>;
+
+// One walk over the store in store order, passing the certificates already
+// replaced. True when the store handed back the certificate just replaced in
+// place of the next one: continuing from there would visit it for ever.
+static bool RelinkInStoreOrder(HCERTSTORE store, std::set<Encoding>& replaced) {
+  const Encoding* justReplaced = nullptr;
   for (PCCERT_CONTEXT certificate = NextCertificate(store, nullptr); certificate != nullptr;
        certificate = NextCertificate(store, certificate)) {
-    if (!justReplaced.empty() && HasEncoding(certificate, justReplaced)) {
+    Encoding encoding(certificate->pbCertEncoded, certificate->pbCertEncoded + certificate->cbCertEncoded);
+    if (justReplaced != nullptr && *justReplaced == encoding) {
       CertFreeCertificateContext(certificate);
-      return;
+      return true;
     }
-    justReplaced.clear();
-    if (RelinkCertificateKey(store, certificate))
-      justReplaced.assign(certificate->pbCertEncoded,
-                          certificate->pbCertEncoded + certificate->cbCertEncoded);
+    justReplaced = nullptr;
+    if (replaced.count(encoding) == 0 && RelinkCertificateKey(store, certificate))
+      justReplaced = &*replaced.insert(std::move(encoding)).first;
+  }
+  return false;
+}
+
+// A walk that was held up starts over; each new walk follows a certificate
+// newly replaced, so there are at most as many walks as certificates.
+void RelinkStoreKeys(HCERTSTORE store) {
+  std::set<Encoding> replaced;
+  while (RelinkInStoreOrder(store, replaced)) {
   }
 }
 

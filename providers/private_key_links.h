@@ -15,9 +15,9 @@ namespace kvca {
 bool RelinkCertificateKey(HCERTSTORE store, PCCERT_CONTEXT certificate);
 
 // Visits every certificate of `store` in store order and re-points those that
-// match. Ends early only when the store hands back, right after a
-// replacement, the certificate it just replaced: such a store would hand it
-// back for ever.
+// match. A store that hands back the certificate just replaced instead of the
+// next one is walked again from its start, passing the certificates already
+// replaced, so that the walk ends and reaches every certificate.
 void RelinkStoreKeys(HCERTSTORE store);
 
 }  // namespace kvca
