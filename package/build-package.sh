@@ -2,8 +2,9 @@
 # Builds the reference package: wixl writes the base from kvca.wxs and the
 # subsystems' fragments (*.wxs), msibuild
 # adds what wixl cannot express: the Error rows and the package's own tables
-# (tables/*.idt) and the custom actions with their exact types and sequence
-# places (actions/*.sql, one query per line, # starts a comment line).
+# (tables/*.idt), a Binary row per file of binary/, and the custom actions
+# with their exact types and sequence places (actions/*.sql, one query per
+# line, # starts a comment line).
 # usage: build-package.sh OUT.msi KVCA_DLL PAYLOAD_DIR
 set -eu
 out=$1 dll=$2 payload=$3
@@ -16,6 +17,16 @@ cp "$dll" "$work/kvca.dll"
 cp -r "$payload"/. "$work/payload/"
 cp -r "$here"/tables/. "$work/"
 (cd "$work" && wixl -a x64 -o base.msi "$here"/*.wxs 2>wixl.log) || { cat "$work/wixl.log"; exit 1; }
+
+# One Binary row per file of binary/, named as the file: wixl takes Binary
+# rows only from kvca.wxs, so the table it wrote is exported (msiinfo writes
+# the streams into Binary/ beside it) and imported again below with these.
+(cd "$work" && msiinfo export base.msi Binary | tr -d '\r' > Binary.idt)
+for file in "$here"/binary/*; do
+  name=$(basename "$file")
+  cp "$file" "$work/Binary/$name"
+  printf '%s\t%s\n' "$name" "$name" >> "$work/Binary.idt"
+done
 
 for idt in "$work"/*.idt; do
   (cd "$work" && msibuild base.msi -i "$(basename "$idt")")
