@@ -165,6 +165,7 @@ class Scenario:
         self.timeout = DEFAULT_TIMEOUT
         self.tables = "C:\\kvca-tables"
         self.step_number = 0
+        self.shown_actions = None
 
     # --- reading the file -------------------------------------------------
     def directives(self):
@@ -191,6 +192,7 @@ class Scenario:
         values = {
             "dll": windows_path(os.path.join(self.build, "kvca.dll")),
             "run": windows_path(os.path.join(self.build, "kvca-run.exe")),
+            "check": windows_path(os.path.join(self.build, "kvca-check.exe")),
             "package": windows_path(os.path.join(self.build, "package", "kvca-reference.msi")),
             "fixtures": windows_path(os.path.join(self.build, "tests", "fixtures")),
             "here": windows_path(os.path.dirname(self.path)),
@@ -220,6 +222,19 @@ class Scenario:
         self.write_file(self.tables + "\\" + name + ".idt", [])
         with open(self.wine.unix_path(self.tables + "\\" + name + ".idt"), "wb") as f:
             f.write(("\r\n".join(rows) + "\r\n").encode("utf-8"))
+
+    def derive_package(self, path, block):
+        """A copy of the reference package changed by SQL queries, one a line."""
+        target = self.wine.unix_path(path)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copyfile(os.path.join(self.build, "package", "kvca-reference.msi"), target)
+        for query in block:
+            if not query.strip() or query.lstrip().startswith("#"):
+                continue
+            done = subprocess.run(["msibuild", target, "-q", self.substitute(query.strip())],
+                                  capture_output=True, text=True)
+            if done.returncode != 0:
+                raise ScenarioError("msibuild failed: %s\n%s" % (query, done.stderr))
 
     def import_reg(self, block):
         text = "REGEDIT4\r\n\r\n" + "".join(self.substitute(l) + "\r\n" for l in block)
@@ -313,6 +328,8 @@ class Scenario:
         _, code = self.wine.cmd("msiexec %s /qn /l*v %s" % (args, log), self.timeout)
         package = next((w for w in shlex.split(args, posix=False) if w.lower().endswith(".msi")), None)
         actions = self.custom_actions(package)
+        if self.shown_actions is not None:
+            actions &= self.shown_actions
         lines = ["exit %d" % code]
         unix = self.wine.unix_path(log)
         if os.path.exists(unix):
@@ -351,6 +368,10 @@ class Scenario:
             self.write_file(self.substitute(rest), block or [])
         elif kind == "table":
             self.write_table(rest, block or [])
+        elif kind == "actions":
+            self.shown_actions = set(rest.split())
+        elif kind == "package":
+            self.derive_package(self.substitute(rest), block or [])
         elif kind == "override":
             dll, _, mode = rest.partition("=")
             self.setup('reg add HKCU\\Software\\Wine\\DllOverrides /v %s /d "%s" /f' % (dll, mode))
