@@ -85,7 +85,8 @@ static FileHandle CreateTempFile(const wchar_t* path) {
 }
 
 // Creates the empty log for the uninstaller and the response file with the
-// stream's bytes.
+// stream's bytes. The log is created only once the response file is, so that
+// the code reported is always that of the call that failed.
 static DWORD WriteTempFiles(MSIHANDLE install, const TempPaths& paths, const BYTE* data, DWORD size) {
   FileHandle response = CreateTempFile(paths.response.get());
   if (!response) return Report(install, L"Can't create temp files ", GetLastError());
