@@ -22,9 +22,11 @@ DEFAULT_TIMEOUT = 120
 
 # Wine's standard error when a program or a custom action crashed, or when a
 # custom action's DLL or entry point could not be found (msiexec reports all
-# of these as success).
+# of these as success). An exception that ends a custom action's thread shows
+# as its "return code"; a small number there is an action's own Win32 result
+# (CheckDll returns the load error), which Wine only logs.
 CRASH_LINES = re.compile(
-    r"caused a page fault|Unhandled exception|Unhandled page fault|invalid Return Code"
+    r"caused a page fault|Unhandled exception|Unhandled page fault|invalid Return Code (?!\d{1,5}\s*$)"
     r"|:msi:.*(failed to load dll|GetProcAddress)", re.IGNORECASE)
 ACTION_RESULTS = {"0": "not run", "1": "success", "2": "cancelled", "3": "failure", "4": "suspended"}
 
