@@ -22,11 +22,12 @@ DEFAULT_TIMEOUT = 120
 
 # Wine's standard error when a program or a custom action crashed, or when a
 # custom action's DLL or entry point could not be found (msiexec reports all
-# of these as success). An exception that ends a custom action's thread shows
-# as its "return code"; a small number there is an action's own Win32 result
-# (CheckDll returns the load error), which Wine only logs.
+# of these as success). An exception that ends a custom action's thread is
+# caught by "Unhandled exception"; Wine's "invalid Return Code" line proves
+# nothing, as it also names every result other than 0, 1 and 1603 (CheckDll's
+# load error, UninstallTLS2's NTE_FAIL).
 CRASH_LINES = re.compile(
-    r"caused a page fault|Unhandled exception|Unhandled page fault|invalid Return Code (?!\d{1,5}\s*$)"
+    r"caused a page fault|Unhandled exception|Unhandled page fault"
     r"|:msi:.*(failed to load dll|GetProcAddress)", re.IGNORECASE)
 ACTION_RESULTS = {"0": "not run", "1": "success", "2": "cancelled", "3": "failure", "4": "suspended"}
 
@@ -424,7 +425,9 @@ def normalise(text, scenario):
     text = text.replace("\x01", SEPARATOR_SIGN)
     for path, name in ((scenario.wine.prefix, "$PREFIX"), (scenario.build, "$BUILD"), (SOURCE, "$SRC")):
         text = text.replace(path, name)
-        text = re.sub(re.escape(windows_path(path)), lambda m: name, text, flags=re.IGNORECASE)
+        # kvca-run quotes texts with their backslashes doubled.
+        for form in (windows_path(path), windows_path(path).replace("\\", "\\\\")):
+            text = re.sub(re.escape(form), lambda m: name, text, flags=re.IGNORECASE)
     user = os.environ.get("USER") or os.environ.get("LOGNAME") or "root"
     text = re.sub(r"(\\users\\)" + re.escape(user) + r"\b", r"\1$USER", text, flags=re.IGNORECASE)
     text = re.sub(r"\bcsp[0-9a-f]{1,4}\.tmp", "csp*.tmp", text, flags=re.IGNORECASE)
