@@ -1,66 +1,60 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "frame/handles.h"
 #include "frame/registry.h"
-#include "support/registry_sandbox.h"
 
 namespace {
 
 using namespace kvca;
+using namespace std::string_literals;
 
-void SetRaw(HKEY key, const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
-  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), bytes));
-}
+struct Shape {
+  const wchar_t* name;
+  DWORD type;
+  std::string bytes;  // stored as they are
+  LONG result;
+  const wchar_t* value;  // what the wide string holds afterwards
+};
 
 TEST(ReadRegString, TakesStringsAsStoredAndRefusesOtherData) {
-  test::RegistrySandbox sandbox;
-  HKEY key = sandbox.machine();
-  const DWORD number = 7;
-  const wchar_t expand[] = L"%SystemRoot%\\kvssp.dll";
-  const wchar_t onlyNul[] = L"";
-  const wchar_t unterminated[] = {L'a', L'b'};
-  const char odd[] = "abc";
-  SetRaw(key, L"dword", REG_DWORD, &number, sizeof number);
-  SetRaw(key, L"expand", REG_EXPAND_SZ, expand, sizeof expand);
-  SetRaw(key, L"nul", REG_SZ, onlyNul, sizeof onlyNul);
-  SetRaw(key, L"nodata", REG_SZ, nullptr, 0);
-  SetRaw(key, L"unterminated", REG_SZ, unterminated, sizeof unterminated);
-  SetRaw(key, L"odd", REG_SZ, odd, 3);
-
-  std::wstring value = L"before";
-  EXPECT_EQ(ERROR_INVALID_DATA, ReadRegString(key, L"dword", value));
-  EXPECT_EQ(L"before", value);
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadRegString(key, L"missing", value));
-  EXPECT_EQ(L"before", value);
-  EXPECT_EQ(ERROR_INVALID_PARAMETER, ReadRegString(nullptr, L"expand", value));
-  EXPECT_EQ(L"before", value);
-
-  EXPECT_EQ(ERROR_SUCCESS, ReadRegString(key, L"expand", value));
-  EXPECT_EQ(L"%SystemRoot%\\kvssp.dll", value);
-  EXPECT_EQ(ERROR_SUCCESS, ReadRegString(key, L"nul", value));
-  EXPECT_EQ(L"", value);
-  value = L"before";
-  EXPECT_EQ(ERROR_SUCCESS, ReadRegString(key, L"nodata", value));
-  EXPECT_EQ(L"", value);
-
-  value = L"before";
-  EXPECT_EQ(ERROR_INVALID_DATA, ReadRegString(key, L"unterminated", value));
-  EXPECT_EQ(L"", value);
-  // Three bytes do not fit a room of one character: the second query refuses them.
-  value = L"before";
-  EXPECT_EQ(ERROR_MORE_DATA, ReadRegString(key, L"odd", value));
-  EXPECT_EQ(L"", value);
-}
-
-TEST(RegistrySandbox, RedirectsTheMachineKeyOnlyWhileInScope) {
-  test::RegistrySandbox sandbox;
-  {
-    test::RegistrySandbox::Redirect redirect(sandbox);
-    RegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\kvca-probe", 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
+  const Shape shapes[] = {
+      // Another type, or no value at all: the wide string keeps what it had.
+      {L"dword", REG_DWORD, "\x07\0\0\0"s, ERROR_INVALID_DATA, L"before"},
+      {L"missing", REG_NONE, "", ERROR_FILE_NOT_FOUND, L"before"},
+      // Texts as stored: nothing expanded.
+      {L"expand", REG_EXPAND_SZ, "%\0S\0R\0%\0\\\0a\0\0\0"s, ERROR_SUCCESS, L"%SR%\\a"},
+      {L"plain", REG_SZ, "k\0v\0\0\0"s, ERROR_SUCCESS, L"kv"},
+      {L"nul", REG_SZ, "\0\0"s, ERROR_SUCCESS, L""},
+      {L"nodata", REG_SZ, "", ERROR_SUCCESS, L""},
+      // Data that is no NUL-terminated UTF-16 text: the wide string is emptied.
+      {L"unterminated", REG_SZ, "a\0b\0"s, ERROR_INVALID_DATA, L""},
+      // Three bytes do not fit a room of one character: the second query refuses them.
+      {L"odd", REG_SZ, "abc", ERROR_MORE_DATA, L""},
+  };
+  const wchar_t scratch[] = L"Software\\kvca-read-reg-string";
+  RegKey key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, scratch, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                           nullptr, key.put(), nullptr));
+  // RegSetValueExW completes a text whose terminator follows it in memory:
+  // a guard after the bytes keeps them as they are.
+  for (const Shape& shape : shapes) {
+    const std::string guarded = shape.bytes + "\x01\x01";
+    if (shape.type != REG_NONE)
+      RegSetValueExW(key.get(), shape.name, 0, shape.type, reinterpret_cast<const BYTE*>(guarded.data()),
+                     static_cast<DWORD>(shape.bytes.size()));
   }
-  EXPECT_TRUE(test::KeyExists(sandbox.machine(), L"SOFTWARE\\kvca-probe"));
-  EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\kvca-probe"));
+
+  for (const Shape& shape : shapes) {
+    std::wstring value = L"before";
+    EXPECT_EQ(shape.result, ReadRegString(key.get(), shape.name, value)) << shape.name;
+    EXPECT_EQ(shape.value, value) << shape.name;
+  }
+  std::wstring value = L"before";
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, ReadRegString(nullptr, L"plain", value));
+  EXPECT_EQ(L"before", value);
+  RegDeleteTreeW(HKEY_CURRENT_USER, scratch);
 }
 
 }  // namespace
