@@ -8,45 +8,46 @@ namespace {
 using namespace kvca;
 using kvca::test::SessionTest;
 
-class DriverActionDataParse : public SessionTest {
- protected:
-  DriverActionData Parse(const std::wstring& text) {
-    SetProperty(L"CustomActionData", text);
-    DriverActionData data;
-    EXPECT_TRUE(ParseDriverActionData(Session(), data)) << "parse of a readable property";
-    return data;
-  }
+struct ParseCase {
+  const wchar_t* customActionData;
+  const wchar_t* infPath;
+  const wchar_t* componentId;
+  DWORD flags;
+  long progressTicks;
 };
 
+// \x0001 is the field separator; the fields are directory, INF file name,
+// component ID, flags and progress ticks.
+const ParseCase kCases[] = {
+    // The long name of a "short|long" file name, appended to the directory.
+    {L"C:\\Drivers\\\x0001" L"DRIVER~1.INF|driver.inf\x0001{5B1C2D3E-0000-4000-8000-000000000001}\x0001"
+     L"32\x0001" L"3000000",
+     L"C:\\Drivers\\driver.inf", L"{5B1C2D3E-0000-4000-8000-000000000001}", NoStart, 3000000},
+    // A long name alone; a "|" in a later field is no divider; the ticks are field 5.
+    {L"C:\\D\\\x0001kv.inf\x0001{A|B}\x0001" L"288\x0001" L"7", L"C:\\D\\kv.inf", L"{A|B}", NoStart | NoStop, 7},
+    {L"C:\\D\\\x0001kv.inf\x0001{C}\x0001" L"0\x0001" L"3000000", L"C:\\D\\kv.inf", L"{C}", 0, 3000000},
+    // Numbers by _wtol: leading blanks and a sign, up to the first non-digit.
+    {L"C:\\D\\\x0001kv.inf\x0001{C}\x0001  +256x\x0001 -5", L"C:\\D\\kv.inf", L"{C}", NoStop, -5},
+    // Fewer fields: what is missing reads as empty or 0.
+    {L"C:\\D\\\x0001kv.inf", L"C:\\D\\kv.inf", L"", 0, 0},
+    {L"C:\\D\\\x0001kv.inf\x0001{C}", L"C:\\D\\kv.inf", L"{C}", 0, 0},
+    {L"", L"", L"", 0, 0},
+};
+
+class DriverActionDataParse : public SessionTest {};
+
 TEST_F(DriverActionDataParse, SplitsTheFiveFields) {
-  DriverActionData data = Parse(L"C:\\Drivers\\\x0001" L"DRIVER~1.INF|driver.inf\x0001"
-                                L"{5B1C2D3E-0000-4000-8000-000000000001}\x0001" L"32\x0001" L"3000000");
-  EXPECT_EQ(L"C:\\Drivers\\driver.inf", data.infPath);
-  EXPECT_EQ(L"{5B1C2D3E-0000-4000-8000-000000000001}", data.componentId);
-  EXPECT_EQ(static_cast<DWORD>(NoStart), data.flags);
-  EXPECT_EQ(3000000, data.progressTicks);
-
-  // A long name alone; a "|" in a later field is no divider.
-  data = Parse(L"C:\\D\\\x0001" L"kv.inf\x0001" L"{A|B}\x0001" L"288\x0001" L"7");
-  EXPECT_EQ(L"C:\\D\\kv.inf", data.infPath);
-  EXPECT_EQ(L"{A|B}", data.componentId);
-  EXPECT_EQ(static_cast<DWORD>(NoStart | NoStop), data.flags);
-  EXPECT_EQ(7, data.progressTicks);
-
-  data = Parse(L"C:\\D\\\x0001" L"kv.inf\x0001" L"{C}\x0001" L"0\x0001" L"3000000");
-  EXPECT_EQ(0u, data.flags);
-
-  // Fewer fields: what is missing reads as empty or 0.
-  data = Parse(L"C:\\D\\\x0001" L"kv.inf");
-  EXPECT_EQ(L"C:\\D\\kv.inf", data.infPath);
-  EXPECT_EQ(L"", data.componentId);
-  EXPECT_EQ(0u, data.flags);
-  EXPECT_EQ(0, data.progressTicks);
-  data = Parse(L"");
-  EXPECT_EQ(L"", data.infPath);
-}
-
-TEST_F(DriverActionDataParse, FailsWhenThePropertyCannotBeRead) {
+  for (const ParseCase& row : kCases) {
+    SCOPED_TRACE(::testing::PrintToString(std::wstring(row.customActionData)));
+    SetProperty(L"CustomActionData", row.customActionData);
+    DriverActionData data;
+    ASSERT_TRUE(ParseDriverActionData(Session(), data));
+    EXPECT_EQ(row.infPath, data.infPath);
+    EXPECT_EQ(row.componentId, data.componentId);
+    EXPECT_EQ(row.flags, data.flags);
+    EXPECT_EQ(row.progressTicks, data.progressTicks);
+  }
+  // No installation to read the property from.
   DriverActionData data;
   EXPECT_FALSE(ParseDriverActionData(0, data));
 }
