@@ -1,11 +1,15 @@
 #include "runner/arguments.h"
 
+#include <cwchar>
+
 namespace kvca::run {
 
 const char kUsage[] =
     "usage: kvca-run [--package FILE.msi | --tables DIR] [--set NAME=VALUE]... [--data TEXT]\n"
     "                [--cost] [--feature NAME=STATE]... [--component NAME=STATE]...\n"
-    "                [--watch NAME]... [--show-table TABLE]... DLL EXPORT\n"
+    "                [--watch NAME]... [--show-table TABLE]... [--command-line TEXT]\n"
+    "                [--fail-call N] [--fail-load DLL]... [--count-calls] [--watch-handles]\n"
+    "                DLL EXPORT\n"
     "STATE: local, source, absent, advertised or default\n";
 
 // On the command line U+2401 stands for the data separator U+0001.
@@ -57,6 +61,14 @@ bool ParseArguments(int argc, wchar_t** argv, Arguments& arguments) {
       arguments.cost = true;
       continue;
     }
+    if (option == L"--count-calls") {
+      arguments.countCalls = true;
+      continue;
+    }
+    if (option == L"--watch-handles") {
+      arguments.watchHandles = true;
+      continue;
+    }
     if (option.rfind(L"--", 0) != 0) {
       positional.push_back(option);
       continue;
@@ -82,6 +94,15 @@ bool ParseArguments(int argc, wchar_t** argv, Arguments& arguments) {
       arguments.watched.push_back(value);
     } else if (option == L"--show-table") {
       arguments.shownTables.push_back(value);
+    } else if (option == L"--command-line") {
+      arguments.hasCommandLine = true;
+      arguments.commandLine = value;
+    } else if (option == L"--fail-call") {
+      wchar_t* end = nullptr;
+      arguments.failCall = wcstoul(value.c_str(), &end, 10);
+      if (arguments.failCall == 0 || *end != L'\0') return false;
+    } else if (option == L"--fail-load") {
+      arguments.failedLoads.push_back(value);
     } else {
       return false;
     }

@@ -23,8 +23,18 @@ struct Arguments {
   std::vector<std::wstring> shownTables;
   std::wstring dll;
   std::wstring exportName;
+  bool hasCommandLine = false;
+  std::wstring commandLine;  // --command-line: the export is a rundll32 entry point
+  // Fault injection (import_hooks.h)
+  unsigned failCall = 0;                  // --fail-call N
+  std::vector<std::wstring> failedLoads;  // --fail-load DLL
+  bool countCalls = false;                // --count-calls
+  bool watchHandles = false;              // --watch-handles
 
   bool RunsCost() const { return cost || !features.empty() || !components.empty(); }
+  bool HooksImports() const {
+    return failCall != 0 || !failedLoads.empty() || countCalls || watchHandles;
+  }
 };
 
 // False when the command line does not fit the usage.

@@ -1,8 +1,12 @@
 // kvca-run: runs one export of a custom-action DLL in a session of its own and
 // prints what it did: the records it sent, its result, the properties it
-// changed, the tables asked for and the installer handles it left open.
+// changed, the tables asked for and the installer handles it left open. Its
+// fault injection (import_hooks.h) counts the export's calls, makes one fail,
+// and shows the handles the export left open.
 #include "frame/handles.h"
 #include "runner/arguments.h"
+#include "runner/handle_ledger.h"
+#include "runner/import_hooks.h"
 #include "runner/package.h"
 #include "runner/records.h"
 
@@ -18,6 +22,7 @@ namespace kvca::run {
 namespace {
 
 using Action = UINT(__stdcall*)(MSIHANDLE);
+using CommandLineEntry = void(CALLBACK*)(HWND, HINSTANCE, LPWSTR, int);
 using PropertyValues = std::map<std::wstring, std::wstring>;
 
 std::wstring Property(MSIHANDLE session, const std::wstring& name) {
@@ -110,6 +115,17 @@ void RunCost(MSIHANDLE session, const Arguments& arguments) {
       PrintLine(L"component " + component.first + L": " + std::to_wstring(result));
 }
 
+// A custom action gets the session; a rundll32 entry point the command line.
+UINT CallExport(const Arguments& arguments, HMODULE module, FARPROC address, MSIHANDLE session) {
+  if (arguments.hasCommandLine) {
+    std::wstring commandLine = arguments.commandLine;
+    reinterpret_cast<CommandLineEntry>(reinterpret_cast<void*>(address))(nullptr, module, &commandLine[0],
+                                                                        SW_SHOWNORMAL);
+    return ERROR_SUCCESS;
+  }
+  return reinterpret_cast<Action>(reinterpret_cast<void*>(address))(session);
+}
+
 // Everything from opening the session to the last line; returns the exit code.
 int RunExport(const Arguments& arguments, const std::wstring& packagePath) {
   CaptureRecords();
@@ -129,18 +145,30 @@ int RunExport(const Arguments& arguments, const std::wstring& packagePath) {
     return 1;
   }
   const FARPROC address = GetProcAddress(module.get(), ExportName(arguments.exportName).c_str());
-  const auto action = reinterpret_cast<Action>(reinterpret_cast<void*>(address));
-  if (!action) {
+  if (!address) {
     PrintLine(L"export: missing");
     return 1;
   }
+  if (arguments.HooksImports()) HookImports(module.get(), {arguments.failCall, arguments.failedLoads});
 
   const PropertyValues before = ReadProperties(session.get(), WatchedNames(session.get(), arguments));
   PrintRecords(true);
-  const UINT result = action(session.get());
+  const size_t handlesBefore = ProcessHandleCount();
+  if (arguments.HooksImports()) StartCounting();
+  const UINT result = CallExport(arguments, module.get(), address, session.get());
+  const unsigned calls = StopCounting();
+  const size_t handlesAfter = ProcessHandleCount();
   PrintRecords(false);
 
-  PrintLine(L"result: " + std::to_wstring(result));
+  PrintLine(arguments.hasCommandLine ? L"result: none" : L"result: " + std::to_wstring(result));
+  if (arguments.countCalls) PrintLine(L"calls: " + std::to_wstring(calls));
+  if (arguments.countCalls || arguments.watchHandles) {
+    PrintLine(L"open handles: " + OpenHandles());
+    // The runtime's own handles are no leak of the export's.
+    const long long change = static_cast<long long>(handlesAfter) - static_cast<long long>(handlesBefore) -
+                             static_cast<long long>(RuntimeHandles());
+    PrintLine(L"process handles: " + std::wstring(change >= 0 ? L"+" : L"") + std::to_wstring(change));
+  }
   PrintChangedProperties(session.get(), before);
   for (const std::wstring& table : arguments.shownTables) PrintTable(session.get(), table);
   session.reset();
