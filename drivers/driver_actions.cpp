@@ -16,12 +16,25 @@
 #include "drivers/progress.h"
 #include "drivers/progress_sink.h"
 #include "frame/action.h"
+#include "frame/system_library.h"
 
 namespace kvca {
 
 // The removal looks SetupAPI functions up by name in the loaded module, so the
 // module is loaded here and stays loaded for the life of the process.
 static void KeepSetupApiLoaded() { LoadLibraryW(L"setupapi.dll"); }
+
+static const wchar_t kSetupApi[] = L"setupapi.dll";
+
+// The command-line forms' check of SetupAPI: a library that does not load is
+// an error line of the log.
+static bool SetupApiLoads(DriverProgressSink& sink) {
+  const DWORD code = LoadSystemLibrary(kSetupApi);
+  if (code == ERROR_SUCCESS) return true;
+  SetLastError(code);
+  ReportError(sink, L"LoadLibrary %s", kSetupApi);
+  return false;
+}
 
 static UINT InstallFromActionData(MSIHANDLE install) {
   KeepSetupApiLoaded();
@@ -91,7 +104,7 @@ static void InstallFromCommandLine(HWND window, const wchar_t* commandLine) {
   const std::wstring componentId = ArgumentOr(arguments, 1, kDefaultComponentId);
   LogFile log = OpenLogFile(arguments, 2);
   ConsoleProgressSink sink(log.get());
-  if (arguments.empty()) return;
+  if (arguments.empty() || !SetupApiLoads(sink)) return;
   if (InstallInfDriver(arguments[0], componentId, window, 0, sink) != ERROR_SUCCESS)
     UninstallInfDriver(componentId, window, 0, sink);
 }
@@ -101,21 +114,33 @@ static void UninstallFromCommandLine(HWND window, const wchar_t* commandLine) {
   const std::vector<std::wstring> arguments = SplitCommandLine(commandLine);
   LogFile log = OpenLogFile(arguments, 1);
   ConsoleProgressSink sink(log.get());
+  if (!SetupApiLoads(sink)) return;
   UninstallInfDriver(ArgumentOr(arguments, 0, kDefaultComponentId), window, 0, sink);
 }
 
 }  // namespace kvca
 
 KVCA_ACTION KSInstInstall(MSIHANDLE install) {
-  return kvca::RunAction([&] { return kvca::InstallFromActionData(install); });
+  return kvca::RunAction([&]() -> UINT {
+    if (!kvca::SystemLibraryLoads(install, L"KSInstInstall", kvca::kSetupApi)) return ERROR_INSTALL_FAILURE;
+    return kvca::InstallFromActionData(install);
+  });
 }
 
 KVCA_ACTION KSInstUninstall(MSIHANDLE install) {
-  return kvca::RunAction([&] { return kvca::UninstallFromActionData(install); });
+  return kvca::RunAction([&]() -> UINT {
+    if (!kvca::SystemLibraryLoads(install, L"KSInstUninstall", kvca::kSetupApi)) return ERROR_INSTALL_FAILURE;
+    return kvca::UninstallFromActionData(install);
+  });
 }
 
 // Undoes an installation that failed or was rolled back, with the same data.
-KVCA_ACTION KSInstRollback(MSIHANDLE install) { return KSInstUninstall(install); }
+KVCA_ACTION KSInstRollback(MSIHANDLE install) {
+  return kvca::RunAction([&]() -> UINT {
+    if (!kvca::SystemLibraryLoads(install, L"KSInstRollback", kvca::kSetupApi)) return ERROR_INSTALL_FAILURE;
+    return kvca::UninstallFromActionData(install);
+  });
+}
 
 KVCA_ACTION KSInstCleanUp(MSIHANDLE install) {
   return kvca::RunAction([&] { return kvca::DeleteRebootMarker(install); });

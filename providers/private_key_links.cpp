@@ -8,6 +8,7 @@
 
 #include "frame/action.h"
 #include "frame/handles.h"
+#include "frame/system_library.h"
 
 namespace kvca {
 
@@ -94,4 +95,9 @@ static UINT FixKeyLinks() {
 
 }  // namespace kvca
 
-KVCA_ACTION FixPrivateKeyLinks(MSIHANDLE) { return kvca::RunAction(kvca::FixKeyLinks); }
+KVCA_ACTION FixPrivateKeyLinks(MSIHANDLE install) {
+  return kvca::RunAction([&] {
+    if (!kvca::SystemLibraryLoads(install, L"FixPrivateKeyLinks", L"crypt32.dll")) return UINT{ERROR_SUCCESS};
+    return kvca::FixKeyLinks();
+  });
+}

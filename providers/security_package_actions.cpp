@@ -1,6 +1,8 @@
 // The product's TLS package in the LSA's package list, and in the running LSA.
-// None of these actions reads a property or sends a message.
+// None of these actions reads a property; only SslRegister sends a message,
+// when secur32.dll cannot be loaded.
 #include "frame/action.h"
+#include "frame/system_library.h"
 #include "providers/security_package_list.h"
 
 #define SECURITY_WIN32
@@ -36,4 +38,9 @@ static UINT AddPackageToRunningLsa() {
   return ERROR_SUCCESS;
 }
 
-KVCA_ACTION SslRegister(MSIHANDLE) { return kvca::RunAction(AddPackageToRunningLsa); }
+KVCA_ACTION SslRegister(MSIHANDLE install) {
+  return kvca::RunAction([&] {
+    if (!kvca::SystemLibraryLoads(install, L"SslRegister", L"secur32.dll")) return UINT{ERROR_SUCCESS};
+    return AddPackageToRunningLsa();
+  });
+}

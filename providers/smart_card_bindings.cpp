@@ -10,6 +10,7 @@
 #include "frame/action.h"
 #include "frame/handles.h"
 #include "frame/installer.h"
+#include "frame/system_library.h"
 
 namespace kvca {
 
@@ -86,5 +87,8 @@ static UINT UnbindCardTypes(MSIHANDLE install) {
 }  // namespace kvca
 
 KVCA_ACTION UninstallSmartCard(MSIHANDLE install) {
-  return kvca::RunAction([&] { return kvca::UnbindCardTypes(install); });
+  return kvca::RunAction([&] {
+    if (!kvca::SystemLibraryLoads(install, L"UninstallSmartCard", L"winscard.dll")) return UINT{ERROR_SUCCESS};
+    return kvca::UnbindCardTypes(install);
+  });
 }
