@@ -62,5 +62,8 @@ run() {
   comm -23 "$build/wine/before.txt" "$build/wine/after.txt" | sed 's/^/    - /'
 }
 
+# Windows has "ProgramW6432Dir", which GetCSPProgramW6432Dir reads; a plain
+# Wine prefix does not.
+wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion' /v ProgramW6432Dir /d 'C:\Program Files' /f >/dev/null 2>&1
 run install /i "$(winpath "$package")" "$@"
 run removal /x "$(winpath "$package")" "$@"
