@@ -8,6 +8,7 @@ import difflib
 import fcntl
 import glob
 import os
+import pwd
 import re
 import shlex
 import shutil
@@ -206,7 +207,12 @@ class Scenario:
         return text.replace(SEPARATOR_SIGN, "\x01")
 
     def words(self, text):
-        return [self.substitute(w) for w in shlex.split(text, posix=True)]
+        """Words split at blanks, quotes grouping; a backslash is a plain
+        character, as in the Windows paths the steps name."""
+        lexer = shlex.shlex(text, posix=True)
+        lexer.whitespace_split = True
+        lexer.escape = ""
+        return [self.substitute(w) for w in lexer]
 
     # --- the machine --------------------------------------------------------
     def write_file(self, path, block):
@@ -428,8 +434,8 @@ def normalise(text, scenario):
         # kvca-run quotes texts with their backslashes doubled.
         for form in (windows_path(path), windows_path(path).replace("\\", "\\\\")):
             text = re.sub(re.escape(form), lambda m: name, text, flags=re.IGNORECASE)
-    user = os.environ.get("USER") or os.environ.get("LOGNAME") or "root"
-    text = re.sub(r"(\\users\\)" + re.escape(user) + r"\b", r"\1$USER", text, flags=re.IGNORECASE)
+    user = pwd.getpwuid(os.getuid()).pw_name  # Wine names the profile after it
+    text = re.sub(r"(\\\\?users\\\\?)" + re.escape(user) + r"\b", r"\1$USER", text, flags=re.IGNORECASE)
     text = re.sub(r"\bcsp[0-9a-f]{1,4}\.tmp", "csp*.tmp", text, flags=re.IGNORECASE)
     text = re.sub(r"\bMSI[0-9a-f]{1,5}\.tmp", "MSI*.tmp", text, flags=re.IGNORECASE)
     return text
