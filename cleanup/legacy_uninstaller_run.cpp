@@ -5,7 +5,7 @@
 #include "frame/handles.h"
 #include "frame/installer.h"
 
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace kvca {
@@ -50,11 +50,20 @@ static DWORD Failure(MSIHANDLE install, const wchar_t* text, DWORD fallback) {
   return code;
 }
 
-// The number after the first "ResultCode=" of the log's 8-bit text.
+// The number after the first "ResultCode=" of the log's 8-bit text, read as
+// "%d" reads it: blanks skipped, a sign, decimal digits, clamped to the range
+// of int. strtol rather than sscanf, whose C99 version would bring a whole
+// scanf with floating point into the DLL.
 static bool FindResultCode(const char* text, int& resultCode) {
   static const char kKey[] = "ResultCode=";
   const char* found = std::strstr(text, kKey);
-  return found != nullptr && std::sscanf(found + sizeof kKey - 1, "%d", &resultCode) == 1;
+  if (found == nullptr) return false;
+  const char* number = found + sizeof kKey - 1;
+  char* end = nullptr;
+  const long value = std::strtol(number, &end, 10);
+  if (end == number) return false;
+  resultCode = static_cast<int>(value);
+  return true;
 }
 
 DWORD GetResultCode(MSIHANDLE install, const wchar_t* logPath) {
