@@ -90,6 +90,7 @@ class PeImage {
     fclose(file);
   }
   bool Valid() const { return bytes_.size() > sizeof(IMAGE_DOS_HEADER) && Nt() != nullptr; }
+  size_t FileSize() const { return bytes_.size(); }
 
   std::set<std::string> ImportedDlls() const {
     std::set<std::string> names;
@@ -145,6 +146,15 @@ class PeImage {
 std::wstring DllPath() {
   const wchar_t* path = _wgetenv(L"KVCA_DLL");
   return path ? path : L"kvca.dll";
+}
+
+// The built DLL is stripped; with every action it stays within 200 KiB.
+const size_t kMaxDllBytes = 204800;
+
+TEST(DllImage, FitsTheSizeLimit) {
+  PeImage image(DllPath());
+  ASSERT_TRUE(image.Valid());
+  EXPECT_LE(image.FileSize(), kMaxDllBytes) << "tools/dll-size.py kvca.map shows where the bytes go";
 }
 
 TEST(DllImage, ImportsSystemDllsOnlyAndNoneOfTheDelayLoadedOnes) {
