@@ -10,6 +10,7 @@ import argparse
 import collections
 import os
 import re
+import signal
 
 # Output sections that take room in the file (.bss takes none).
 FILE_SECTIONS = {".text", ".data", ".rdata", ".pdata", ".xdata", ".edata", ".idata", ".CRT", ".tls",
@@ -63,6 +64,7 @@ def library_and_member(source):
 
 
 def main():
+    signal.signal(signal.SIGPIPE, signal.SIG_DFL)  # quiet when piped into head
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("map")
     parser.add_argument("--top", type=int, default=40, help="members listed (default 40)")
