@@ -9,7 +9,7 @@ const char kUsage[] =
     "                [--cost] [--feature NAME=STATE]... [--component NAME=STATE]...\n"
     "                [--watch NAME]... [--show-table TABLE]... [--command-line TEXT]\n"
     "                [--fail-call N] [--fail-load DLL]... [--count-calls] [--watch-handles]\n"
-    "                DLL EXPORT\n"
+    "                [--time] DLL EXPORT\n"
     "STATE: local, source, absent, advertised or default\n";
 
 // On the command line U+2401 stands for the data separator U+0001.
@@ -67,6 +67,10 @@ bool ParseArguments(int argc, wchar_t** argv, Arguments& arguments) {
     }
     if (option == L"--watch-handles") {
       arguments.watchHandles = true;
+      continue;
+    }
+    if (option == L"--time") {
+      arguments.time = true;
       continue;
     }
     if (option.rfind(L"--", 0) != 0) {

@@ -30,6 +30,7 @@ struct Arguments {
   std::vector<std::wstring> failedLoads;  // --fail-load DLL
   bool countCalls = false;                // --count-calls
   bool watchHandles = false;              // --watch-handles
+  bool time = false;                      // --time: the export's own elapsed time
 
   bool RunsCost() const { return cost || !features.empty() || !components.empty(); }
   bool HooksImports() const {

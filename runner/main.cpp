@@ -155,12 +155,18 @@ int RunExport(const Arguments& arguments, const std::wstring& packagePath) {
   PrintRecords(true);
   const size_t handlesBefore = ProcessHandleCount();
   if (arguments.HooksImports()) StartCounting();
+  LARGE_INTEGER start, end, frequency;
+  QueryPerformanceCounter(&start);
   const UINT result = CallExport(arguments, module.get(), address, session.get());
+  QueryPerformanceCounter(&end);
   const unsigned calls = StopCounting();
   const size_t handlesAfter = ProcessHandleCount();
   PrintRecords(false);
 
   PrintLine(arguments.hasCommandLine ? L"result: none" : L"result: " + std::to_wstring(result));
+  if (arguments.time && QueryPerformanceFrequency(&frequency))
+    PrintLine(L"time: " + std::to_wstring((end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart) +
+              L" us");
   if (arguments.countCalls) PrintLine(L"calls: " + std::to_wstring(calls));
   if (arguments.countCalls || arguments.watchHandles) {
     PrintLine(L"open handles: " + OpenHandles());
