@@ -2,10 +2,12 @@
 # impersonation: the lists live under HKLM\SYSTEM and the LSA takes packages
 # from an administrator only).
 # Install: the rollback action is scheduled first so that a failure later in the
-# script (or in SslRegInstall itself) gives "schannel" its place back.
+# script (or in SslRegInstall itself) gives "schannel" its place back. Only at
+# the first installation: in a repair "kvssl" was in the list before, and a
+# failed repair must leave it there.
 INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('SslRegRollback', 3329, 'kvca.dll', 'SslRegRollback')
 INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('SslRegInstall', 3073, 'kvca.dll', 'SslRegInstall')
-INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('SslRegRollback', 'NOT REMOVE~="ALL"', 6200)
+INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('SslRegRollback', 'NOT Installed', 6200)
 INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('SslRegInstall', 'NOT REMOVE~="ALL"', 6201)
 # SslRegister loads the package into the running LSA at once, so that it need
 # not wait for the next boot; it never fails the installation.
