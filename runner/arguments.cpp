@@ -6,24 +6,41 @@ namespace kvca::run {
 
 const char kUsage[] =
     "usage: kvca-run [--package FILE.msi | --tables DIR] [--set NAME=VALUE]... [--data TEXT]\n"
+    "                [--repeat NAME=TEXT*COUNT]...\n"
     "                [--cost] [--feature NAME=STATE]... [--component NAME=STATE]...\n"
     "                [--watch NAME]... [--show-table TABLE]... [--command-line TEXT]\n"
-    "                [--fail-call N] [--fail-load DLL]... [--count-calls] [--watch-handles]\n"
+    "                [--fail-call N|NAME[#K]] [--fail-load DLL]... [--count-calls] [--watch-handles]\n"
     "                [--time] DLL EXPORT\n"
     "STATE: local, source, absent, advertised or default\n";
 
-// On the command line U+2401 stands for the data separator U+0001.
+// On the command line U+2401 stands for the data separator U+0001 and U+2400
+// for NUL (where the installer ends a property's value).
 static std::wstring Value(std::wstring text) {
-  for (wchar_t& ch : text)
+  for (wchar_t& ch : text) {
     if (ch == L'\x2401') ch = L'\x0001';
+    if (ch == L'\x2400') ch = L'\0';
+  }
   return text;
 }
+
 
 static bool SplitAssignment(const std::wstring& text, std::wstring& name, std::wstring& value) {
   const size_t equals = text.find(L'=');
   if (equals == 0 || equals == std::wstring::npos) return false;
   name = text.substr(0, equals);
   value = text.substr(equals + 1);
+  return true;
+}
+
+// NAME=TEXT*COUNT: TEXT (up to the last "*") COUNT times.
+static bool AddRepeat(const std::wstring& text, Arguments& arguments) {
+  std::wstring name, rest;
+  const size_t star = text.rfind(L'*');
+  if (!SplitAssignment(text, name, rest) || star == std::wstring::npos || star < name.size()) return false;
+  wchar_t* end = nullptr;
+  const unsigned long count = wcstoul(text.c_str() + star + 1, &end, 10);
+  if (*end != L'\0') return false;
+  arguments.repeats.push_back({name, Value(text.substr(name.size() + 1, star - name.size() - 1)), count});
   return true;
 }
 
@@ -42,6 +59,21 @@ static bool ParseState(const std::wstring& text, INSTALLSTATE& state) {
       return true;
     }
   return false;
+}
+
+// N (the N-th call counted), NAME (its first call) or NAME#K (its K-th).
+static bool ParseFailedCall(const std::wstring& text, Arguments& arguments) {
+  const size_t hash = text.find(L'#');
+  const std::wstring number = hash != std::wstring::npos ? text.substr(hash + 1)
+                              : iswdigit(text[0])       ? text
+                                                        : L"1";
+  const std::wstring function = hash != std::wstring::npos ? text.substr(0, hash)
+                                : iswdigit(text[0])         ? L""
+                                                            : text;
+  wchar_t* end = nullptr;
+  arguments.failCall = wcstoul(number.c_str(), &end, 10);
+  arguments.failFunction.assign(function.begin(), function.end());
+  return arguments.failCall != 0 && *end == L'\0';
 }
 
 static bool AddStateRequest(const std::wstring& text,
@@ -87,6 +119,8 @@ bool ParseArguments(int argc, wchar_t** argv, Arguments& arguments) {
       std::wstring name, text;
       if (!SplitAssignment(value, name, text)) return false;
       arguments.properties.emplace_back(name, Value(text));
+    } else if (option == L"--repeat") {
+      if (!AddRepeat(value, arguments)) return false;
     } else if (option == L"--data") {
       arguments.hasData = true;
       arguments.data = Value(value);
@@ -102,9 +136,7 @@ bool ParseArguments(int argc, wchar_t** argv, Arguments& arguments) {
       arguments.hasCommandLine = true;
       arguments.commandLine = value;
     } else if (option == L"--fail-call") {
-      wchar_t* end = nullptr;
-      arguments.failCall = wcstoul(value.c_str(), &end, 10);
-      if (arguments.failCall == 0 || *end != L'\0') return false;
+      if (!ParseFailedCall(value, arguments)) return false;
     } else if (option == L"--fail-load") {
       arguments.failedLoads.push_back(value);
     } else {

@@ -16,6 +16,12 @@ struct Arguments {
   std::vector<std::pair<std::wstring, std::wstring>> properties;  // --set
   bool hasData = false;
   std::wstring data;  // --data: CustomActionData
+  struct Repeat {
+    std::wstring name;
+    std::wstring text;
+    unsigned long count;
+  };
+  std::vector<Repeat> repeats;  // --repeat NAME=TEXT*COUNT: appended to the property
   bool cost = false;
   std::vector<std::pair<std::wstring, INSTALLSTATE>> features;
   std::vector<std::pair<std::wstring, INSTALLSTATE>> components;
@@ -26,7 +32,8 @@ struct Arguments {
   bool hasCommandLine = false;
   std::wstring commandLine;  // --command-line: the export is a rundll32 entry point
   // Fault injection (import_hooks.h)
-  unsigned failCall = 0;                  // --fail-call N
+  unsigned failCall = 0;                  // --fail-call N | NAME[#K]
+  std::string failFunction;
   std::vector<std::wstring> failedLoads;  // --fail-load DLL
   bool countCalls = false;                // --count-calls
   bool watchHandles = false;              // --watch-handles

@@ -78,6 +78,7 @@ struct Counting {
   bool on = false;
   DWORD thread = 0;
   unsigned calls = 0;
+  unsigned callsOfFunction = 0;  // of injection.failFunction
   FaultInjection injection;
   const BYTE* importSectionStart = nullptr;
   const BYTE* importSectionEnd = nullptr;
@@ -85,13 +86,22 @@ struct Counting {
 
 bool Counts() { return counting.on && GetCurrentThreadId() == counting.thread; }
 
+std::wstring Wide(const char* text) { return std::wstring(text, text + strlen(text)); }
+
 // Counts one call of `name`; true when it is the one to fail, which is then
-// reported on its own line, with the last-error value already set.
+// reported on its own line with the error it gives (the last-error value,
+// already set, or the code returned), e.g. "fail: RegOpenKeyExW (call 7, error 5)".
 bool FailsNow(const char* name, const FailureRule& rule) {
   if (!Counts() || rule.kind != FailureKind::kFails) return false;
-  if (++counting.calls != counting.injection.failCall) return false;
-  PrintLine(L"fail: " + std::wstring(name, name + strlen(name)) + L" (call " +
-            std::to_wstring(counting.calls) + L")");
+  ++counting.calls;
+  const FaultInjection& injection = counting.injection;
+  if (injection.failFunction.empty() ? counting.calls != injection.failCall
+                                     : injection.failFunction != name ||
+                                           ++counting.callsOfFunction != injection.failCall)
+    return false;
+  const DWORD error = rule.lastError != kKeepsLastError ? rule.lastError : static_cast<DWORD>(rule.result);
+  PrintLine(L"fail: " + Wide(name) + L" (call " + std::to_wstring(counting.calls) + L", error " +
+            std::to_wstring(error) + L")");
   if (rule.lastError != kKeepsLastError) SetLastError(rule.lastError);
   return true;
 }
@@ -155,7 +165,7 @@ HMODULE WINAPI HookLoadLibraryW(LPCWSTR name) {
 // Only the delay-load helper calls LoadLibraryA, to load a library on the
 // first call into it; its calls are not counted.
 HMODULE WINAPI HookLoadLibraryA(LPCSTR name) {
-  if (name && LoadFails(std::wstring(name, name + strlen(name)))) {
+  if (name && LoadFails(Wide(name))) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
@@ -189,7 +199,7 @@ void* Replacement(const char* name, void* real) {
   const FailureRule* rule = FindFailureRule(name);
   if (rule == nullptr) {
     if (unlisted.insert(name).second)
-      PrintLine(L"unlisted import: " + std::wstring(name, name + strlen(name)));
+      PrintLine(L"unlisted import: " + Wide(name));
     return nullptr;
   }
   void* forward = real;
@@ -261,6 +271,7 @@ void HookImports(HMODULE module, const FaultInjection& injection) {
 
 void StartCounting() {
   counting.calls = 0;
+  counting.callsOfFunction = 0;
   counting.thread = GetCurrentThreadId();
   counting.on = true;
   NoteHandles(true);

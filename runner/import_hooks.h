@@ -14,8 +14,11 @@
 namespace kvca::run {
 
 struct FaultInjection {
-  unsigned failCall = 0;                   // the call to fail, counting from 1; 0: none
-  std::vector<std::wstring> failedLoads;   // libraries that do not load ("crypt32.dll")
+  // The call to fail: the failCall-th of all calls counted (from 1), or, with
+  // failFunction, the failCall-th call of that function; 0: none.
+  unsigned failCall = 0;
+  std::string failFunction;
+  std::vector<std::wstring> failedLoads;  // libraries that do not load ("crypt32.dll")
 };
 
 // Replaces the import address table entries of `module`. Prints an

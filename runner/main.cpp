@@ -137,6 +137,11 @@ int RunExport(const Arguments& arguments, const std::wstring& packagePath) {
   for (const auto& property : arguments.properties)
     MsiSetPropertyW(session.get(), property.first.c_str(), property.second.c_str());
   if (arguments.hasData) MsiSetPropertyW(session.get(), L"CustomActionData", arguments.data.c_str());
+  for (const Arguments::Repeat& repeat : arguments.repeats) {
+    std::wstring value = Property(session.get(), repeat.name);
+    for (unsigned long i = 0; i < repeat.count; ++i) value += repeat.text;
+    MsiSetPropertyW(session.get(), repeat.name.c_str(), value.c_str());
+  }
   if (arguments.RunsCost()) RunCost(session.get(), arguments);
 
   ModuleHandle module(LoadLibraryW(arguments.dll.c_str()));
@@ -149,7 +154,8 @@ int RunExport(const Arguments& arguments, const std::wstring& packagePath) {
     PrintLine(L"export: missing");
     return 1;
   }
-  if (arguments.HooksImports()) HookImports(module.get(), {arguments.failCall, arguments.failedLoads});
+  if (arguments.HooksImports())
+    HookImports(module.get(), {arguments.failCall, arguments.failFunction, arguments.failedLoads});
 
   const PropertyValues before = ReadProperties(session.get(), WatchedNames(session.get(), arguments));
   PrintRecords(true);

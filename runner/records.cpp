@@ -8,7 +8,16 @@ namespace kvca::run {
 
 static bool printing = false;
 
+static std::wstring QuotedWhole(const std::wstring& text);
+
+// A text of more than 1000 characters shows its first 40 and its last 20.
 std::wstring Quoted(const std::wstring& text) {
+  if (text.size() <= 1000) return QuotedWhole(text);
+  return QuotedWhole(text.substr(0, 40)) + L"\x2026" + QuotedWhole(text.substr(text.size() - 20)) + L" (" +
+         std::to_wstring(text.size()) + L" characters)";
+}
+
+static std::wstring QuotedWhole(const std::wstring& text) {
   std::wstring quoted = L"\"";
   for (const wchar_t ch : text) {
     switch (ch) {

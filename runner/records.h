@@ -10,7 +10,8 @@
 namespace kvca::run {
 
 // A text in double quotes with \" \\ \n \r \t, U+0001 as U+2401 and other
-// control characters as \u{HHHH}.
+// control characters as \u{HHHH}. A text of more than 1000 characters shows as
+// its first 40 and last 20: "head"…"tail" (N characters).
 std::wstring Quoted(const std::wstring& text);
 
 // A record field's text; empty when it has none.
