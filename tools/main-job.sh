@@ -1,9 +1,9 @@
 #!/bin/sh
-# The main job: builds kvca.dll and the reference package, installs and removes
-# the package with the real msiexec under Wine in a fresh prefix, and shows,
-# per custom action, its result and its log lines, and the registry values the
-# installation and the removal changed.
-# usage: tools/main-job.sh [PROPERTY=value ...]   (passed to both msiexec runs)
+# The main job: builds kvca.dll and the reference package, installs, repairs and
+# removes the package with the real msiexec under Wine in a fresh prefix, and
+# shows, per custom action, its result and its log lines, and the registry
+# values and files each run changed.
+# usage: tools/main-job.sh [PROPERTY=value ...]   (passed to every msiexec run)
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 sh "$top/tools/install-deps.sh"
@@ -18,24 +18,35 @@ trap 'wineserver -k 2>/dev/null || true' EXIT
 winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 actions=$(msiinfo export "$package" CustomAction | tail -n +4 | cut -f1 | tr '\n' ' ')
 
+product=$(msiinfo export "$package" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" { print $2 }')
+
 # Every registry value under the machine's software and services keys, one
-# line each: "[key] value", without the installer's own product bookkeeping.
+# line each: "[key] value", without the installer's own product bookkeeping;
+# then the files of the product's folders and of the system's driver and INF
+# folders, "[file] path size".
 snapshot() {
-  for root in 'HKLM\Software' 'HKLM\System\CurrentControlSet\Services'; do
-    wine reg export "$root" "C:\\snapshot.reg" /y >/dev/null 2>&1
-    iconv -f UTF-16LE -t UTF-8 "$WINEPREFIX/drive_c/snapshot.reg" | tr -d '\r' |
-      awk '/^\[/ { key = $0; next }
-           /^$/ { next }
-           { line = line $0 }
-           /\\$/ { sub(/\\$/, "", line); next }
-           { gsub(/  +/, "", line); print key " " line; line = "" }'
-  done | grep -v -e 'Classes\\Installer' -e 'CurrentVersion\\Installer' \
-                 -e 'CurrentVersion\\Uninstall\\{' | sort
+  {
+    for root in 'HKLM\Software' 'HKLM\System\CurrentControlSet\Services'; do
+      wine reg export "$root" "C:\\snapshot.reg" /y >/dev/null 2>&1
+      iconv -f UTF-16LE -t UTF-8 "$WINEPREFIX/drive_c/snapshot.reg" | tr -d '\r' |
+        awk '/^\[/ { key = $0; next }
+             /^$/ { next }
+             { line = line $0 }
+             /\\$/ { sub(/\\$/, "", line); next }
+             { gsub(/  +/, "", line); print key " " line; line = "" }'
+    done | grep -v -e 'Classes\\Installer' -e 'CurrentVersion\\Installer' \
+                   -e "CurrentVersion\\\\Uninstall\\\\$product"
+    for folder in 'Program Files/Korvex' 'Program Files (x86)/Korvex' windows/inf windows/system32/drivers; do
+      if [ -d "$WINEPREFIX/drive_c/$folder" ]; then
+        find "$WINEPREFIX/drive_c/$folder" -type f -printf "[file] C:/$folder/%P %s\n"
+      fi
+    done
+  } | sort
 }
 
 # Runs msiexec, prints its real exit code, every custom action's block of the
 # log in the order they ran (a deferred action appears once where it is
-# scheduled and once where the script runs it) and the registry changes.
+# scheduled and once where the script runs it) and what changed on the machine.
 run() {
   title=$1; shift
   log="C:\\kvca-$title.log"
@@ -56,9 +67,9 @@ run() {
       if (depth > 0 && name == stack[depth]) { code = $NF; sub(/\.$/, "", code)
         depth--; print pad(depth) "    result: " code " (" meaning[code] ")"; next } }
     depth > 0 && !/^Action / { print pad(depth) $0 }'
-  printf -- '--- registry values added or changed\n'
+  printf -- '--- registry values and files added or changed\n'
   comm -13 "$build/wine/before.txt" "$build/wine/after.txt" | sed 's/^/    + /'
-  printf -- '--- registry values removed or changed\n'
+  printf -- '--- registry values and files removed or changed\n'
   comm -23 "$build/wine/before.txt" "$build/wine/after.txt" | sed 's/^/    - /'
 }
 
@@ -66,4 +77,12 @@ run() {
 # Wine prefix does not.
 wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion' /v ProgramW6432Dir /d 'C:\Program Files' /f >/dev/null 2>&1
 run install /i "$(winpath "$package")" "$@"
+# The repair as msiexec /f runs it on Windows (Wine's msiexec /f does not repair:
+# it answers 1605 for a package path). Every component is reinstalled, so
+# KSProcess schedules the driver package's install action again; under Wine it
+# cannot copy the driver file over the running driver, and the repair ends
+# with 1603 after that action's error. Wine runs no rollback script for a
+# failed reinstallation, so the machine stays as the installation left it.
+printf '\n(The repair below fails under Wine: it cannot replace the running driver'"'"'s file.)\n'
+run repair /i "$(winpath "$package")" REINSTALL=ALL REINSTALLMODE=omus "$@"
 run removal /x "$(winpath "$package")" "$@"
