@@ -55,7 +55,14 @@ static void LogEntries(MSIHANDLE install, const std::wstring& entries) {
   }
 }
 
-DWORD RevertReg(MSIHANDLE install, const wchar_t* keyPath, std::wstring saved) {
+// The text's own terminator closes the multi-string.
+static LONG WritePendingRenames(HKEY key, const std::wstring& entries) {
+  const DWORD bytes = static_cast<DWORD>((entries.size() + 1) * sizeof(wchar_t));
+  return RegSetValueExW(key, kPendingRenamesValue, 0, REG_MULTI_SZ,
+                        reinterpret_cast<const BYTE*>(entries.c_str()), bytes);
+}
+
+DWORD RevertReg(MSIHANDLE install, const wchar_t* keyPath, const std::wstring& saved) {
   RegKey key;
   const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_ALL_ACCESS, key.put());
   if (opened != ERROR_SUCCESS) {
@@ -69,19 +76,33 @@ DWORD RevertReg(MSIHANDLE install, const wchar_t* keyPath, std::wstring saved) {
     return opened;
   }
 
+  std::wstring merged = saved;
   std::wstring added;
-  if (ReadPendingRenames(key.get(), added) == ERROR_SUCCESS && !added.empty()) saved += added;
+  if (ReadPendingRenames(key.get(), added) == ERROR_SUCCESS && !added.empty()) merged += added;
 
-  // The text's own terminator closes the multi-string.
-  const DWORD bytes = static_cast<DWORD>((saved.size() + 1) * sizeof(wchar_t));
-  const LONG written = RegSetValueExW(key.get(), kPendingRenamesValue, 0, REG_MULTI_SZ,
-                                      reinterpret_cast<const BYTE*>(saved.c_str()), bytes);
+  const LONG written = WritePendingRenames(key.get(), merged);
   if (written != ERROR_SUCCESS) {
     ReportErrorRecord(install, kSource, L"error SetMultiStringValue \"PendingFileRenameOperations\"",
                       written);
+    LogEntries(install, saved);
     return written;
   }
   return ERROR_SUCCESS;
+}
+
+void PutBackPendingRenames(const std::wstring& saved) noexcept {
+  RegKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS)
+    return;
+  try {
+    std::wstring merged = saved;
+    std::wstring added;
+    if (ReadPendingRenames(key.get(), added) == ERROR_SUCCESS) merged += added;
+    WritePendingRenames(key.get(), merged);
+    return;
+  } catch (...) {
+  }
+  WritePendingRenames(key.get(), saved);
 }
 
 }  // namespace kvca

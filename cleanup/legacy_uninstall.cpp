@@ -102,16 +102,29 @@ static DWORD WriteTempFiles(MSIHANDLE install, const TempPaths& paths, const BYT
   return ERROR_SUCCESS;
 }
 
-// The pending renames as read before the run; `saved` once they were read.
-struct SavedRenames {
+// The pending renames as read before the run; `saved` once they are out of the
+// registry. From then on they go back on every way out of the action: through
+// RevertReg, or, when the action ends on the way (the wide string's failure),
+// through the destructor.
+class SavedRenames {
+ public:
   std::wstring entries;
   bool saved = false;
+
+  SavedRenames() = default;
+  SavedRenames(const SavedRenames&) = delete;
+  SavedRenames& operator=(const SavedRenames&) = delete;
+  ~SavedRenames() {
+    if (saved) PutBackPendingRenames(entries);
+  }
+  // RevertReg ran; whatever it gave, nothing is written again.
+  void Reverted() { saved = false; }
 };
 
-// Takes the pending renames out of the registry for the time of the run.
-// `deleteFailed` tells the caller not to run the uninstaller but still to
-// write back what was read.
-static DWORD SetPendingRenamesAside(MSIHANDLE install, SavedRenames& renames, bool& deleteFailed) {
+// Takes the pending renames out of the registry for the time of the run. A
+// value that cannot be deleted was never taken out: the uninstaller does not
+// run and nothing needs writing back.
+static DWORD SetPendingRenamesAside(MSIHANDLE install, SavedRenames& renames) {
   RegKey key;
   const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_ALL_ACCESS, key.put());
   if (opened != ERROR_SUCCESS)
@@ -121,12 +134,9 @@ static DWORD SetPendingRenamesAside(MSIHANDLE install, SavedRenames& renames, bo
 
   const LONG read = ReadPendingRenames(key.get(), renames.entries);
   if (read == ERROR_SUCCESS) {
-    renames.saved = true;
     const LONG deleted = RegDeleteValueW(key.get(), kPendingRenamesValue);
-    if (deleted != ERROR_SUCCESS) {
-      deleteFailed = true;
-      return Report(install, L"Delete value error", deleted);
-    }
+    if (deleted != ERROR_SUCCESS) return Report(install, L"Delete value error", deleted);
+    renames.saved = true;
     LogInfo(install, L"Deleting value \"PendingFileRenameOperations\" ok");
   } else if (read == ERROR_FILE_NOT_FOUND) {
     LogInfo(install, L"There is no reg key, it's ok");
@@ -167,13 +177,13 @@ UINT Uninstall2(MSIHANDLE install, const wchar_t* command, const wchar_t* namePa
   if (result != ERROR_SUCCESS) return result;
 
   SavedRenames renames;
-  bool deleteFailed = false;
-  result = SetPendingRenamesAside(install, renames, deleteFailed);
-  if (result != ERROR_SUCCESS && !deleteFailed) return result;
-  if (!deleteFailed) result = RunWithResponseFile(install, command, paths);
+  result = SetPendingRenamesAside(install, renames);
+  if (result != ERROR_SUCCESS) return result;
+  result = RunWithResponseFile(install, command, paths);
 
   if (renames.saved) {
     const DWORD reverted = RevertReg(install, kSessionManagerKey, renames.entries);
+    renames.Reverted();
     if (reverted == ERROR_SUCCESS)
       LogInfo(install, L"Reverting reg value \"PendingFileRenameOperations\" ok");
     else

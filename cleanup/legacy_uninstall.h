@@ -43,7 +43,14 @@ DWORD GetResultCode(MSIHANDLE install, const wchar_t* logPath);
 LONG ReadPendingRenames(HKEY key, std::wstring& entries);
 
 // Writes `saved` back under the Session Manager key, followed by whatever was
-// added to the value meanwhile. Returns 0 or an error code.
-DWORD RevertReg(MSIHANDLE install, const wchar_t* keyPath, std::wstring saved);
+// added to the value meanwhile. Returns 0 or an error code; when the key does
+// not open or the value cannot be written, every saved entry is in the
+// installer log.
+DWORD RevertReg(MSIHANDLE install, const wchar_t* keyPath, const std::wstring& saved);
+
+// RevertReg for an action that ends before RevertReg ran (out of memory on the
+// way): no message, no failure, and the entries added meanwhile only when
+// there is memory to merge them.
+void PutBackPendingRenames(const std::wstring& saved) noexcept;
 
 }  // namespace kvca

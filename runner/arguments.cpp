@@ -9,8 +9,8 @@ const char kUsage[] =
     "                [--repeat NAME=TEXT*COUNT]...\n"
     "                [--cost] [--feature NAME=STATE]... [--component NAME=STATE]...\n"
     "                [--watch NAME]... [--show-table TABLE]... [--command-line TEXT]\n"
-    "                [--fail-call N|NAME[#K]] [--fail-load DLL]... [--count-calls] [--watch-handles]\n"
-    "                [--time] DLL EXPORT\n"
+    "                [--fail-call N|NAME[:K][@AFTER]] [--fail-load DLL]...\n"
+    "                [--count-calls] [--watch-handles] [--trace-calls] [--time] DLL EXPORT\n"
     "STATE: local, source, absent, advertised or default\n";
 
 // On the command line U+2401 stands for the data separator U+0001 and U+2400
@@ -61,15 +61,18 @@ static bool ParseState(const std::wstring& text, INSTALLSTATE& state) {
   return false;
 }
 
-// N (the N-th call counted), NAME (its first call) or NAME#K (its K-th).
-static bool ParseFailedCall(const std::wstring& text, Arguments& arguments) {
-  const size_t hash = text.find(L'#');
-  const std::wstring number = hash != std::wstring::npos ? text.substr(hash + 1)
-                              : iswdigit(text[0])       ? text
-                                                        : L"1";
-  const std::wstring function = hash != std::wstring::npos ? text.substr(0, hash)
-                                : iswdigit(text[0])         ? L""
-                                                            : text;
+// N (the N-th call counted), NAME (its first call) or NAME:K (its K-th), each
+// NAME form optionally followed by @AFTER: counting from AFTER's first call.
+static bool ParseFailedCall(std::wstring text, Arguments& arguments) {
+  const size_t at = text.find(L'@');
+  if (at != std::wstring::npos) {
+    arguments.failAfter.assign(text.begin() + at + 1, text.end());
+    text.erase(at);
+  }
+  const size_t colon = text.find(L':');
+  const bool named = !iswdigit(text[0]);
+  const std::wstring number = colon != std::wstring::npos ? text.substr(colon + 1) : named ? L"1" : text;
+  const std::wstring function = colon != std::wstring::npos ? text.substr(0, colon) : named ? text : L"";
   wchar_t* end = nullptr;
   arguments.failCall = wcstoul(number.c_str(), &end, 10);
   arguments.failFunction.assign(function.begin(), function.end());
@@ -99,6 +102,10 @@ bool ParseArguments(int argc, wchar_t** argv, Arguments& arguments) {
     }
     if (option == L"--watch-handles") {
       arguments.watchHandles = true;
+      continue;
+    }
+    if (option == L"--trace-calls") {
+      arguments.traceCalls = true;
       continue;
     }
     if (option == L"--time") {

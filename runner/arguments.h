@@ -32,16 +32,18 @@ struct Arguments {
   bool hasCommandLine = false;
   std::wstring commandLine;  // --command-line: the export is a rundll32 entry point
   // Fault injection (import_hooks.h)
-  unsigned failCall = 0;                  // --fail-call N | NAME[#K]
+  unsigned failCall = 0;                  // --fail-call N | NAME[:K][@AFTER]
   std::string failFunction;
+  std::string failAfter;
   std::vector<std::wstring> failedLoads;  // --fail-load DLL
   bool countCalls = false;                // --count-calls
   bool watchHandles = false;              // --watch-handles
+  bool traceCalls = false;                // --trace-calls
   bool time = false;                      // --time: the export's own elapsed time
 
   bool RunsCost() const { return cost || !features.empty() || !components.empty(); }
   bool HooksImports() const {
-    return failCall != 0 || !failedLoads.empty() || countCalls || watchHandles;
+    return failCall != 0 || !failedLoads.empty() || countCalls || watchHandles || traceCalls;
   }
 };
 

@@ -79,6 +79,7 @@ struct Counting {
   DWORD thread = 0;
   unsigned calls = 0;
   unsigned callsOfFunction = 0;  // of injection.failFunction
+  bool afterSeen = false;        // injection.failAfter was called
   FaultInjection injection;
   const BYTE* importSectionStart = nullptr;
   const BYTE* importSectionEnd = nullptr;
@@ -95,8 +96,11 @@ bool FailsNow(const char* name, const FailureRule& rule) {
   if (!Counts() || rule.kind != FailureKind::kFails) return false;
   ++counting.calls;
   const FaultInjection& injection = counting.injection;
+  if (injection.trace) PrintLine(L"call " + std::to_wstring(counting.calls) + L": " + Wide(name));
+  const bool counted = injection.failAfter.empty() || counting.afterSeen;
+  if (injection.failAfter == name) counting.afterSeen = true;
   if (injection.failFunction.empty() ? counting.calls != injection.failCall
-                                     : injection.failFunction != name ||
+                                     : !counted || injection.failFunction != name ||
                                            ++counting.callsOfFunction != injection.failCall)
     return false;
   const DWORD error = rule.lastError != kKeepsLastError ? rule.lastError : static_cast<DWORD>(rule.result);
@@ -272,6 +276,7 @@ void HookImports(HMODULE module, const FaultInjection& injection) {
 void StartCounting() {
   counting.calls = 0;
   counting.callsOfFunction = 0;
+  counting.afterSeen = false;
   counting.thread = GetCurrentThreadId();
   counting.on = true;
   NoteHandles(true);

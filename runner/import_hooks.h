@@ -15,10 +15,13 @@ namespace kvca::run {
 
 struct FaultInjection {
   // The call to fail: the failCall-th of all calls counted (from 1), or, with
-  // failFunction, the failCall-th call of that function; 0: none.
+  // failFunction, the failCall-th call of that function, counting from the
+  // first call of failAfter when one is named; 0: none.
   unsigned failCall = 0;
   std::string failFunction;
+  std::string failAfter;
   std::vector<std::wstring> failedLoads;  // libraries that do not load ("crypt32.dll")
+  bool trace = false;                     // a line for every call counted
 };
 
 // Replaces the import address table entries of `module`. Prints an

@@ -155,7 +155,9 @@ int RunExport(const Arguments& arguments, const std::wstring& packagePath) {
     return 1;
   }
   if (arguments.HooksImports())
-    HookImports(module.get(), {arguments.failCall, arguments.failFunction, arguments.failedLoads});
+    HookImports(module.get(),
+                {arguments.failCall, arguments.failFunction, arguments.failAfter, arguments.failedLoads,
+                 arguments.traceCalls});
 
   const PropertyValues before = ReadProperties(session.get(), WatchedNames(session.get(), arguments));
   PrintRecords(true);
