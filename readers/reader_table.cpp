@@ -8,6 +8,8 @@
 
 #include <msiquery.h>
 
+#include <utility>
+
 namespace kvca {
 
 static const wchar_t kRegReadersQuery[] =
@@ -59,16 +61,17 @@ static UINT WriteRow(MSIHANDLE install, const RegReaderRow& row, const std::wstr
 
 // One row per item of `list`, each item a subkey below the carrier's key.
 // Items are taken as they stand: blanks kept, an empty item is an empty subkey.
+// The walk moves along the list instead of cutting items off its front, which
+// would copy the rest of the list once per item.
 static UINT WriteListRows(MSIHANDLE install, const RegReaderRow& row, const std::wstring& list) {
   const std::wstring carrierKey = kCarrierRoot + row.type + L"\\" + row.name + L"\\";
   UINT result = ERROR_SUCCESS;
-  std::wstring rest = list;
-  for (;;) {
-    const int comma = Find(rest, L',');
-    const std::wstring key = carrierKey + (comma < 0 ? rest : Left(rest, comma));
+  for (size_t item = 0;;) {
+    const int comma = Find(list, L',', item);
+    const std::wstring key = carrierKey + (comma < 0 ? Mid(list, item) : Mid(list, item, comma - item));
     result |= WriteRow(install, row, key, key + L"\\" + row.parameter);
     if (comma < 0) return result;
-    rest = Mid(rest, comma + 1);
+    item = comma + 1;
   }
 }
 
@@ -125,7 +128,7 @@ static bool ComponentGoesLocal(MSIHANDLE install, const std::wstring& component)
 
 // Logs the row, then writes it when its condition holds and its component is
 // being installed locally. Returns what goes into the action's result.
-static UINT ProcessRow(MSIHANDLE install, const RegReaderRow& row) {
+static UINT ProcessRow(MSIHANDLE install, RegReaderRow row) {
   LogInfo(install, LogLine(row), 0);
   switch (MsiEvaluateConditionW(install, row.condition.c_str())) {
     case MSICONDITION_TRUE:
@@ -139,7 +142,7 @@ static UINT ProcessRow(MSIHANDLE install, const RegReaderRow& row) {
   }
   if (!ComponentGoesLocal(install, row.component)) return ERROR_SUCCESS;
   // The thread's last error, not PrepareToWrite's code, goes into the result.
-  return PrepareToWrite(install, row) != ERROR_SUCCESS ? GetLastError() : ERROR_SUCCESS;
+  return PrepareToWrite(install, std::move(row)) != ERROR_SUCCESS ? GetLastError() : ERROR_SUCCESS;
 }
 
 static UINT ProcessTable(MSIHANDLE install) {
@@ -160,7 +163,7 @@ static UINT ProcessTable(MSIHANDLE install) {
   while (view.Fetch(record) == ERROR_SUCCESS) {
     RegReaderRow row;
     result |= ReadRow(record.get(), row);
-    result |= ProcessRow(install, row);
+    result |= ProcessRow(install, std::move(row));
     record.reset();
   }
   return result;
