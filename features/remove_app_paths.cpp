@@ -1,5 +1,6 @@
 // RemoveAppPaths: deletes the CSP's registered application paths that point at
 // a file of this product, or of three components that other products share.
+#include <cwchar>
 #include <string>
 
 #include "frame/action.h"
@@ -36,7 +37,7 @@ static void DeleteFirstAppPath(const wchar_t* path) {
     wchar_t value[MAX_PATH + 1] = {};
     LONG size = MAX_PATH * sizeof(wchar_t);
     if (RegQueryValueW(appPaths.get(), name, value, &size) != ERROR_SUCCESS) continue;
-    if (std::wstring(value) == path) {
+    if (std::wcscmp(value, path) == 0) {
       RegDeleteKeyW(appPaths.get(), name);
       return;
     }
