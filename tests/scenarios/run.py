@@ -72,7 +72,8 @@ class Wine:
         self.stop()
         shutil.rmtree(self.prefix, ignore_errors=True)
         os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
-        subprocess.run(["cp", "-a", self.pristine, self.prefix], check=True)
+        # The real folder: a copy of a symlink would let the scenario write into the pristine prefix.
+        subprocess.run(["cp", "-a", os.path.realpath(self.pristine), self.prefix], check=True)
         subprocess.run([self.wineserver, "-p"], env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
         self.run(["wineboot"], timeout=120)
