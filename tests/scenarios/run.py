@@ -116,7 +116,8 @@ class Wine:
         out = self.run(["cmd", "/c", "C:\\kvca-step.bat"], timeout)
         match = re.search(r"kvca-exit=(-?\d+)\s*$", out)
         if not match:
-            raise ScenarioError("no exit code from: " + line)
+            raise ScenarioError("no exit code from: %s\noutput: %r\nWine said: %s" %
+                                (line, out[-400:], self.stderr[-1][-800:]))
         return out[:match.start()], int(match.group(1))
 
     def unix_path(self, path):
