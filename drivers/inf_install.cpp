@@ -13,6 +13,16 @@ namespace kvca {
 
 namespace {
 
+// Writes the INF location value, without allocating; 0 or the registry's error.
+LONG WriteInfFileLocation(const wchar_t* oemInfPath, const std::wstring& componentId) {
+  RegKey key;
+  const LONG created = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInfLocationKey, 0, nullptr,
+                                       REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, key.put(), nullptr);
+  if (created != ERROR_SUCCESS) return created;
+  return RegSetValueExW(key.get(), componentId.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(oemInfPath),
+                        static_cast<DWORD>((lstrlenW(oemInfPath) + 1) * sizeof(wchar_t)));
+}
+
 constexpr DWORD kDefaultInstallFlags = SPINST_LOGCONFIG | SPINST_INIFILES | SPINST_REGISTRY |
                                        SPINST_INI2REG | SPINST_FILES | SPINST_BITREG |
                                        SPINST_REGSVR | SPINST_UNREGSVR | SPINST_PROFILEITEMS;
@@ -42,9 +52,12 @@ void ClearOemInfAttributes(DriverProgressSink& sink) {
   } while (FindNextFileW(find.get(), &entry));
 }
 
-// The copy SetupAPI cannot open is emptied, then the INF is copied again.
+// The copy SetupAPI cannot open is emptied, then the INF is copied again. An
+// emptied copy left behind by a second copy of another name goes, with its
+// compiled .pnf: nothing would ever remove it from the INF store.
 std::optional<std::wstring> CheckOemCopy(const std::wstring& oemPath, const std::wstring& directory,
-                                         const std::wstring& fullPath, DriverProgressSink& sink) {
+                                         const std::wstring& fullPath, const std::wstring& componentId,
+                                         DriverProgressSink& sink) {
   UINT errorLine = 0;
   InfHandle copy(SetupOpenInfFileW(oemPath.c_str(), nullptr, INF_STYLE_WIN4, &errorLine));
   if (copy) {
@@ -59,10 +72,14 @@ std::optional<std::wstring> CheckOemCopy(const std::wstring& oemPath, const std:
     return std::nullopt;
   }
   empty.reset();
-  std::optional<std::wstring> second = CopyOemInf(directory, fullPath, sink);
+  std::optional<std::wstring> second = CopyOemInf(directory, fullPath, componentId, sink);
   if (!second) {
     ReportError(sink, L"CopyOemInf second call");
     return std::nullopt;
+  }
+  if (lstrcmpiW(second->c_str(), oemPath.c_str()) != 0 && oemPath.size() > 4) {
+    DeleteFileW(oemPath.c_str());
+    DeleteFileW((oemPath.substr(0, oemPath.size() - 4) + L".pnf").c_str());
   }
   ReportInfo(sink, L"CopyOemInf second call success: %s", second->c_str());
   return second;
@@ -131,7 +148,7 @@ std::optional<std::wstring> GetServiceName(HINF inf, DriverProgressSink& sink) {
 }
 
 std::optional<std::wstring> CopyOemInf(const std::wstring& directory, const std::wstring& fullInfPath,
-                                       DriverProgressSink& sink) {
+                                       const std::wstring& componentId, DriverProgressSink& sink) {
   DWORD capacity = MAX_PATH;
   auto buffer = AllocateText(capacity);
   if (!buffer) {
@@ -157,21 +174,24 @@ std::optional<std::wstring> CopyOemInf(const std::wstring& directory, const std:
     ReportError(sink, L"SetupCopyOEMInf");
     return std::nullopt;
   }
+  // The copy is remembered under the component ID as soon as it exists, before
+  // anything else can end the installation (memory running out, a copy SetupAPI
+  // cannot open): the removal finds it there. SaveInfFileLocation writes the
+  // same value again, reporting.
+  WriteInfFileLocation(buffer.get(), componentId);
   return std::wstring(buffer.get());
 }
 
+// A location that is not written fails like a key that cannot be created:
+// without it no removal could find the package again.
 UINT SaveInfFileLocation(const std::wstring& oemInfPath, const std::wstring& componentId,
                          DriverProgressSink& sink) {
-  RegKey key;
-  const LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInfLocationKey, 0, nullptr,
-                                      REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, key.put(),
-                                      nullptr);
+  const LONG result = WriteInfFileLocation(oemInfPath.c_str(), componentId);
   if (result != ERROR_SUCCESS) {
     SetLastError(static_cast<DWORD>(result));
     ReportError(sink, L"Can't save inf file location");
     return ERROR_INSTALL_FAILURE;
   }
-  WriteRegString(key.get(), componentId.c_str(), oemInfPath);
   return ERROR_SUCCESS;
 }
 
@@ -224,13 +244,13 @@ UINT InstallInfDriver(const std::wstring& infPath, const std::wstring& component
     }
   }
 
-  std::optional<std::wstring> oemPath = CopyOemInf(paths->directory, paths->fullPath, sink);
+  std::optional<std::wstring> oemPath = CopyOemInf(paths->directory, paths->fullPath, componentId, sink);
   if (!oemPath) {
     ReportError(sink, L"CopyOemInf");
     return ERROR_INSTALL_FAILURE;
   }
   ReportInfo(sink, L"CopyOemInf success: %s", oemPath->c_str());
-  oemPath = CheckOemCopy(*oemPath, paths->directory, paths->fullPath, sink);
+  oemPath = CheckOemCopy(*oemPath, paths->directory, paths->fullPath, componentId, sink);
   if (!oemPath) return ERROR_INSTALL_FAILURE;
 
   if (SaveInfFileLocation(*oemPath, componentId, sink) != ERROR_SUCCESS) {

@@ -32,11 +32,13 @@ std::optional<SplitPathResult> SplitPath(const std::wstring& path, DWORD fullPat
 // Field 1 of the first AddService line of DefaultInstall.Services.
 std::optional<std::wstring> GetServiceName(HINF inf, DriverProgressSink& sink);
 
-// SetupCopyOEMInfW of the INF; the OEM INF's path, or none.
+// SetupCopyOEMInfW of the INF; the OEM INF's path, or none. A copy made is
+// at once stored as the INF location of `componentId`.
 std::optional<std::wstring> CopyOemInf(const std::wstring& directory, const std::wstring& fullInfPath,
-                                       DriverProgressSink& sink);
+                                       const std::wstring& componentId, DriverProgressSink& sink);
 
-// Stores the OEM INF path under the component ID in the INF location key.
+// Stores the OEM INF path under the component ID in the INF location key; a
+// key that cannot be created or a value that cannot be written fails.
 UINT SaveInfFileLocation(const std::wstring& oemInfPath, const std::wstring& componentId,
                          DriverProgressSink& sink);
 

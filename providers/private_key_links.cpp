@@ -50,20 +50,27 @@ static PCCERT_CONTEXT NextCertificate(HCERTSTORE store, PCCERT_CONTEXT previous)
 
 using Encoding = std::vector<BYTE>;
 
+struct CertContextTraits {
+  using Handle = PCCERT_CONTEXT;
+  static Handle invalid() noexcept { return nullptr; }
+  static void close(Handle h) noexcept { CertFreeCertificateContext(h); }
+};
+using CertContext = Owned<CertContextTraits>;
+
 // One walk over the store in store order, passing the certificates already
 // replaced. True when the store handed back the certificate just replaced in
 // place of the next one: continuing from there would visit it for ever.
+// The search frees the certificate it continues from; the owner frees the one
+// the walk holds when it ends another way.
 static bool RelinkInStoreOrder(HCERTSTORE store, std::set<Encoding>& replaced) {
   const Encoding* justReplaced = nullptr;
-  for (PCCERT_CONTEXT certificate = NextCertificate(store, nullptr); certificate != nullptr;
-       certificate = NextCertificate(store, certificate)) {
-    Encoding encoding(certificate->pbCertEncoded, certificate->pbCertEncoded + certificate->cbCertEncoded);
-    if (justReplaced != nullptr && *justReplaced == encoding) {
-      CertFreeCertificateContext(certificate);
-      return true;
-    }
+  for (CertContext certificate(NextCertificate(store, nullptr)); certificate;
+       certificate.reset(NextCertificate(store, certificate.release()))) {
+    const PCCERT_CONTEXT context = certificate.get();
+    Encoding encoding(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded);
+    if (justReplaced != nullptr && *justReplaced == encoding) return true;
     justReplaced = nullptr;
-    if (replaced.count(encoding) == 0 && RelinkCertificateKey(store, certificate))
+    if (replaced.count(encoding) == 0 && RelinkCertificateKey(store, context))
       justReplaced = &*replaced.insert(std::move(encoding)).first;
   }
   return false;

@@ -188,6 +188,20 @@ PCCERT_CONTEXT WINAPI HookCertFindCertificateInStore(HCERTSTORE store, DWORD enc
   if (found) Opened(Space::kCertificate, found, "CertFindCertificateInStore");
   return found;
 }
+// A search that fails still frees the certificate it was to continue from.
+PCCERT_CONTEXT WINAPI FailCertFindCertificateInStore(HCERTSTORE, DWORD, DWORD, DWORD, const void*,
+                                                     PCCERT_CONTEXT previous) {
+  if (previous) {
+    Closed(Space::kCertificate, previous);
+    const auto freeCertificate = reinterpret_cast<decltype(&CertFreeCertificateContext)>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"crypt32.dll"), "CertFreeCertificateContext")));
+    const DWORD error = GetLastError();
+    if (freeCertificate) freeCertificate(previous);
+    SetLastError(error);
+  }
+  return nullptr;
+}
+
 BOOL WINAPI HookCertAddCertificateContextToStore(HCERTSTORE store, PCCERT_CONTEXT certificate,
                                                  DWORD disposition, PCCERT_CONTEXT* added) {
   const BOOL done = realCertAddCertificateContextToStore(store, certificate, disposition, added);
@@ -222,8 +236,9 @@ BOOL WINAPI HookCryptReleaseContext(HCRYPTPROV provider, DWORD flags) {
 }
 
 template <class Function>
-HandleHook Hook(const char* function, Function hook, Function* real) {
-  return {function, reinterpret_cast<void*>(hook), reinterpret_cast<void**>(real)};
+HandleHook Hook(const char* function, Function hook, Function* real, Function failure = nullptr) {
+  return {function, reinterpret_cast<void*>(hook), reinterpret_cast<void**>(real),
+          reinterpret_cast<void*>(failure)};
 }
 
 const HandleHook kHooks[] = {
@@ -247,7 +262,8 @@ const HandleHook kHooks[] = {
     Hook("SetupCloseFileQueue", &HookSetupCloseFileQueue, &realSetupCloseFileQueue),
     Hook("CertOpenStore", &HookCertOpenStore, &realCertOpenStore),
     Hook("CertCloseStore", &HookCertCloseStore, &realCertCloseStore),
-    Hook("CertFindCertificateInStore", &HookCertFindCertificateInStore, &realCertFindCertificateInStore),
+    Hook("CertFindCertificateInStore", &HookCertFindCertificateInStore, &realCertFindCertificateInStore,
+         &FailCertFindCertificateInStore),
     Hook("CertAddCertificateContextToStore", &HookCertAddCertificateContextToStore,
          &realCertAddCertificateContextToStore),
     Hook("CertFreeCertificateContext", &HookCertFreeCertificateContext, &realCertFreeCertificateContext),

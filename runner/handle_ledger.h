@@ -12,8 +12,9 @@ namespace kvca::run {
 
 struct HandleHook {
   const char* function;
-  void* hook;   // has the function's own signature
-  void** real;  // where the hook finds the function it wraps
+  void* hook;           // has the function's own signature
+  void** real;          // where the hook finds the function it wraps
+  void* failure = nullptr;  // the function's failure, where it releases a handle it was given
 };
 
 // The hook for an imported function; nullptr when it hands out or closes no handle.

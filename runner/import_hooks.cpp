@@ -18,6 +18,7 @@ struct Import {
   const FailureRule* rule;
   const char* name;
   void* forward;  // the function itself, or a handle hook that calls it
+  void* failure;  // what a failed call does instead of returning failResult, if anything
   unsigned char code[24];
 };
 
@@ -28,7 +29,9 @@ extern "C" void KvcaRunDispatch();
 //     mov r10, <its Import>;  mov r11, KvcaRunDispatch;  jmp r11
 // and the dispatcher asks KvcaRunDecide where the call goes: to the function
 // (or its handle hook), entered by a jump so that it sees the call exactly as
-// the DLL made it, or nowhere, returning the failure result.
+// the DLL made it, or nowhere, returning the failure result (or, for a
+// function that releases a handle it is given even when it fails, to a
+// stand-in that does that and returns the failure).
 //
 // What this relies on, from the x64 calling convention of Windows: the first
 // four arguments are in rcx, rdx, r8, r9 (xmm0-xmm3 when floating point), the
@@ -91,7 +94,8 @@ std::wstring Wide(const char* text) { return std::wstring(text, text + strlen(te
 
 // Counts one call of `name`; true when it is the one to fail, which is then
 // reported on its own line with the error it gives (the last-error value,
-// already set, or the code returned), e.g. "fail: RegOpenKeyExW (call 7, error 5)".
+// already set, or the code returned): "fail: RegOpenKeyExW (call 7, error 5)",
+// without the call's number when the call was chosen by its function's name.
 bool FailsNow(const char* name, const FailureRule& rule) {
   if (!Counts() || rule.kind != FailureKind::kFails) return false;
   ++counting.calls;
@@ -104,8 +108,9 @@ bool FailsNow(const char* name, const FailureRule& rule) {
                                            ++counting.callsOfFunction != injection.failCall)
     return false;
   const DWORD error = rule.lastError != kKeepsLastError ? rule.lastError : static_cast<DWORD>(rule.result);
-  PrintLine(L"fail: " + Wide(name) + L" (call " + std::to_wstring(counting.calls) + L", error " +
-            std::to_wstring(error) + L")");
+  const std::wstring number =
+      injection.failFunction.empty() ? L"call " + std::to_wstring(counting.calls) + L", " : L"";
+  PrintLine(L"fail: " + Wide(name) + L" (" + number + L"error " + std::to_wstring(error) + L")");
   if (rule.lastError != kKeepsLastError) SetLastError(rule.lastError);
   return true;
 }
@@ -126,13 +131,14 @@ Import* NewImport() {
   return import;
 }
 
-void* Thunk(const char* name, const FailureRule& rule, void* forward) {
+void* Thunk(const char* name, const FailureRule& rule, void* forward, void* failure) {
   Import* import = NewImport();
   if (import == nullptr) return nullptr;
   import->failResult = rule.result;
   import->rule = &rule;
   import->name = name;
   import->forward = forward;
+  import->failure = failure;
   const ULONG_PTR self = reinterpret_cast<ULONG_PTR>(import);
   const ULONG_PTR dispatch = reinterpret_cast<ULONG_PTR>(&KvcaRunDispatch);
   unsigned char* code = import->code;
@@ -207,6 +213,7 @@ void* Replacement(const char* name, void* real) {
     return nullptr;
   }
   void* forward = real;
+  void* failure = nullptr;
   void* direct = nullptr;  // a hook that takes the call itself, without a thunk
   if (strcmp(name, "LoadLibraryW") == 0) {
     realLoadLibraryW = reinterpret_cast<decltype(realLoadLibraryW)>(real);
@@ -220,10 +227,11 @@ void* Replacement(const char* name, void* real) {
   } else if (const HandleHook* hook = FindHandleHook(name)) {
     *hook->real = real;
     forward = hook->hook;
+    failure = hook->failure;
   }
   void* replacement = direct;
   if (replacement == nullptr)
-    replacement = rule->kind == FailureKind::kFails ? Thunk(name, *rule, forward)
+    replacement = rule->kind == FailureKind::kFails ? Thunk(name, *rule, forward, failure)
                                                     : (forward != real ? forward : nullptr);
   made[real] = replacement;
   return replacement;
@@ -239,7 +247,8 @@ void WriteEntry(ULONG_PTR* entry, void* value) {
 }  // namespace
 
 extern "C" void* KvcaRunDecide(Import* import) {
-  return FailsNow(import->name, *import->rule) ? nullptr : import->forward;
+  if (!FailsNow(import->name, *import->rule)) return import->forward;
+  return import->failure;  // nullptr: the dispatcher returns failResult
 }
 
 void HookImports(HMODULE module, const FaultInjection& injection) {

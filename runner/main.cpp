@@ -176,8 +176,8 @@ int RunExport(const Arguments& arguments, const std::wstring& packagePath) {
     PrintLine(L"time: " + std::to_wstring((end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart) +
               L" us");
   if (arguments.countCalls) PrintLine(L"calls: " + std::to_wstring(calls));
-  if (arguments.countCalls || arguments.watchHandles) {
-    PrintLine(L"open handles: " + OpenHandles());
+  if (arguments.countCalls || arguments.watchHandles) PrintLine(L"open handles: " + OpenHandles());
+  if (arguments.countCalls) {
     // The runtime's own handles are no leak of the export's.
     const long long change = static_cast<long long>(handlesAfter) - static_cast<long long>(handlesBefore) -
                              static_cast<long long>(RuntimeHandles());
