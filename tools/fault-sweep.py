@@ -16,7 +16,8 @@ The directives before the first 'results' run once; each segment from a
 'results' line to its 'sweep' step sets the machine up before every run.
   results CODE... | any    starts a segment: the results allowed after a failed
                            call; "code" stands for the error the failed call
-                           gave (returned, or its last-error value); an
+                           gave (returned, or its last-error value), "code|N"
+                           for it ORed with N; an
                            allocation of the C runtime that fails may always
                            end an action with 1603 (the wide string's failure)
   sweep kvca-run ARGS...   the step swept
@@ -24,6 +25,9 @@ The directives before the first 'results' run once; each segment from a
                            (a rollback action)
   keep reg KEY | files FOLDER | service NAME
                            machine state that no failure may leave half changed
+  logged TEXT              a run that prints a line holding TEXT has put what it
+                           could not keep into the installer log: its half-changed
+                           state counts as logged, not lost
   reset COMMAND            a Windows command line run during set-up whatever
                            its exit code (removing what an earlier run created)
 
@@ -36,6 +40,7 @@ import glob
 import importlib.util
 import os
 import re
+import shlex
 import shutil
 import sys
 
@@ -79,8 +84,9 @@ class Run:
 class Segment:
     """One swept step with the directives that set the machine up for it."""
 
-    def __init__(self, setup, step, then, results, keeps):
+    def __init__(self, setup, step, then, results, keeps, logged):
         self.setup, self.step, self.then, self.results, self.keeps = setup, step, then, results, keeps
+        self.logged = logged
         self.export = step.split()[-1]
 
 
@@ -99,16 +105,18 @@ def read_segments(scenario):
         current = None
         if kind == "results":
             pending = {"results": "any" if rest == "any" else rest.split(),
-                       "setup": [], "keeps": []}
+                       "setup": [], "keeps": [], "logged": None}
         elif pending is None:
             once.append((line, block))
         elif kind == "sweep":
             if not rest.startswith("kvca-run "):
                 raise runner.ScenarioError("only kvca-run steps are swept: " + line)
             current = Segment(pending["setup"], rest[len("kvca-run "):], [], pending["results"],
-                              pending["keeps"])
+                              pending["keeps"], pending["logged"])
             segments.append(current)
             pending = None
+        elif kind == "logged":
+            pending["logged"] = shlex.split(rest)[0]
         elif kind == "keep":
             what, _, target = rest.partition(" ")
             pending["keeps"].append((what, target.strip()))
@@ -139,19 +147,31 @@ class Sweep(runner.Scenario):
     def set_up(self, segment):
         for line, block in segment.setup:
             kind, _, rest = line.partition(" ")
-            if kind == "reset":
-                self.wine.cmd(self.substitute(rest.strip()), self.timeout)
-            else:
-                self.directive(line, block)
+            # Wine's cmd now and then ends without a word; a set-up step is
+            # tried a second time before the run is given up.
+            for attempt in (1, 2):
+                try:
+                    if kind == "reset":
+                        self.wine.cmd(self.substitute(rest.strip()), self.timeout)
+                    else:
+                        self.directive(line, block)
+                    break
+                except runner.ScenarioError:
+                    if attempt == 2:
+                        raise
 
     def kept(self, segment):
         return [self.state(what, self.substitute(target)) for what, target in segment.keeps]
 
     def run_once(self, segment, fail_call=None):
         """Sets the machine up, runs the step (and its 'then' steps); returns
-        the Run and the kept states before and after."""
-        self.set_up(segment)
-        before = self.kept(segment)
+        the Run and the kept states before and after. A machine that cannot
+        be set up is reported as the run's crash, marked as such."""
+        try:
+            self.set_up(segment)
+            before = self.kept(segment)
+        except runner.ScenarioError as error:
+            return Run([], crash="set-up: " + str(error).splitlines()[0]), [], []
         options = "--count-calls" + (" --fail-call %d" % fail_call if fail_call else "")
         try:
             run = Run(self.step("kvca-run", options + " " + segment.step))
@@ -169,15 +189,31 @@ class Sweep(runner.Scenario):
 class Tally:
     def __init__(self, export):
         self.export = export
-        self.swept = self.crashes = self.leaks = self.unexpected = self.lost = 0
+        self.swept = self.crashes = self.leaks = self.unexpected = self.lost = self.logged = 0
         self.kept = 0
+
+
+class Problems(list):
+    """The rules broken, each also printed to standard error when found."""
+
+    def append(self, problem):
+        print("problem: " + problem, file=sys.stderr, flush=True)
+        super().append(problem)
 
 
 def allowed_results(tokens, run):
     """The results a case allows after this run's failed call; None: any."""
     if tokens == "any":
         return None
-    allowed = {run.failed_error if token == "code" else int(token, 0) for token in tokens}
+    allowed = set()
+    for token in tokens:
+        if token.startswith("code"):
+            code = run.failed_error
+            for other in token.split("|")[1:]:
+                code |= int(other, 0)
+            allowed.add(code)
+        else:
+            allowed.add(int(token, 0))
     if run.failed_call in ALLOCATIONS:
         allowed.add(ERROR_INSTALL_FAILURE)
     return allowed
@@ -197,6 +233,9 @@ def sweep_segment(sweep, segment, max_calls, verbose, problems):
     calls = clean.calls if max_calls is None else min(clean.calls, max_calls)
     for n in range(1, calls + 1):
         run, before, after = sweep.run_once(segment, n)
+        if run.crash and run.crash.startswith("set-up:"):
+            problems.append("%s call %d not swept: %s" % (segment.export, n, run.crash))
+            continue
         tally.swept += 1
         where = "%s call %d (%s)" % (segment.export, n, run.failed_call or "?")
         if verbose:
@@ -221,14 +260,19 @@ def sweep_segment(sweep, segment, max_calls, verbose, problems):
             problems.append("%s: result %d, allowed %s" % (where, run.result, sorted(allowed)))
         if segment.keeps:
             tally.kept += 1
-        lost = False
+        lost = logged = False
         for (what, target), old, new, clean_new in zip(segment.keeps, before, after, clean_after):
-            if new != old and new != clean_new:
+            if new == old or new == clean_new:
+                continue
+            if segment.logged and any(segment.logged in line for line in run.lines):
+                logged = True
+            else:
                 lost = True
                 problems.append("%s: %s %s half changed: %s" % (
                     where, what, target, "; ".join(l for l in new if l not in old and l not in clean_new)
                     or "entries missing"))
         tally.lost += lost
+        tally.logged += logged and not lost
     return tally
 
 
@@ -248,39 +292,45 @@ def main():
     for name in ("kvca.dll", "kvca-run.exe"):
         shutil.copy2(os.path.join(args.build, name), snapshot)
 
-    tallies, problems = [], []
+    tallies, problems = [], Problems()
     for case in cases:
         sweep = Sweep(case, args.build, snapshot)
         once, segments = read_segments(sweep)
         segments = [s for s in segments if not args.export or s.export in args.export]
         if not segments:
             continue
-        sweep.wine.start()
         try:
+            sweep.wine.start()
             for line, block in once:
                 sweep.directive(line, block)
             for segment in segments:
                 tally = sweep_segment(sweep, segment, args.max_calls, args.verbose, problems)
                 tallies.append(tally)
                 print("swept %s: %d calls" % (tally.export, tally.swept), file=sys.stderr, flush=True)
+        except runner.ScenarioError as error:
+            problems.append("%s: %s" % (os.path.basename(case), str(error).splitlines()[0]))
         finally:
             sweep.wine.remove()
 
     shutil.rmtree(snapshot, ignore_errors=True)
     for problem in problems:
         print(problem)
-    header = "%-28s %6s %8s %6s %11s %10s" % ("export", "calls", "crashes", "leaks", "unexpected", "data lost")
+    header = "%-28s %6s %8s %6s %11s %10s %7s" % ("export", "calls", "crashes", "leaks", "unexpected",
+                                                   "data lost", "in log")
     print(header)
     print("-" * len(header))
     totals = Tally("total")
     for t in tallies:
         lost = "%d/%d" % (t.lost, t.swept) if t.kept else "-"
-        print("%-28s %6d %8d %6d %11d %10s" % (t.export, t.swept, t.crashes, t.leaks, t.unexpected, lost))
-        for field in ("swept", "crashes", "leaks", "unexpected", "lost", "kept"):
+        logged = str(t.logged) if t.kept else "-"
+        print("%-28s %6d %8d %6d %11d %10s %7s" % (t.export, t.swept, t.crashes, t.leaks, t.unexpected, lost,
+                                                  logged))
+        for field in ("swept", "crashes", "leaks", "unexpected", "lost", "logged", "kept"):
             setattr(totals, field, getattr(totals, field) + getattr(t, field))
     print("-" * len(header))
-    print("%-28s %6d %8d %6d %11d %10d" % ("total (%d exports)" % len(tallies), totals.swept, totals.crashes,
-                                           totals.leaks, totals.unexpected, totals.lost))
+    print("%-28s %6d %8d %6d %11d %10d %7d" % ("total (%d exports)" % len(tallies), totals.swept,
+                                                totals.crashes, totals.leaks, totals.unexpected, totals.lost,
+                                                totals.logged))
     return 1 if problems else 0
 
 
