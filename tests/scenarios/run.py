@@ -93,8 +93,8 @@ class Wine:
         # devices) inherit the handles and would hold a pipe open.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err_file:
             try:
-                subprocess.run([self.wine] + args, env=self.env, stdin=subprocess.DEVNULL,
-                               stdout=out, stderr=err_file, timeout=timeout)
+                self.returncode = subprocess.run([self.wine] + args, env=self.env, stdin=subprocess.DEVNULL,
+                                                 stdout=out, stderr=err_file, timeout=timeout).returncode
             except subprocess.TimeoutExpired:
                 self.stop()
                 raise ScenarioError("time limit of %d s reached: %s" % (timeout, " ".join(args)))
@@ -115,6 +115,10 @@ class Wine:
             f.write(("@echo off\r\n%s\r\necho kvca-exit=%%ERRORLEVEL%%\r\n" % line).encode("utf-8"))
         out = self.run(["cmd", "/c", "C:\\kvca-step.bat"], timeout)
         match = re.search(r"kvca-exit=(-?\d+)\s*$", out)
+        if not match and not out.strip():
+            # cmd itself did not run (nothing at all came out): once more.
+            out = self.run(["cmd", "/c", "C:\\kvca-step.bat"], timeout)
+            match = re.search(r"kvca-exit=(-?\d+)\s*$", out)
         if not match:
             raise ScenarioError("no exit code from: %s\noutput: %r\nWine said: %s" %
                                 (line, out[-400:], self.stderr[-1][-800:]))
@@ -258,6 +262,8 @@ class Scenario:
 
     def setup(self, line):
         out, code = self.wine.cmd(line, self.timeout)
+        if code == 9009:  # cmd could not start the program: once more
+            out, code = self.wine.cmd(line, self.timeout)
         if code != 0:
             raise ScenarioError("setup failed (exit %d): %s\n%s" % (code, line, out))
 
@@ -275,7 +281,12 @@ class Scenario:
         unix = self.wine.unix_path(export)
         if os.path.exists(unix):
             os.remove(unix)
-        self.wine.run(["reg", "export", key, export, "/y"])
+        # Under load a Wine program now and then ends without having run; a key
+        # that is really missing is said so by reg itself.
+        for _ in range(3):
+            said = self.wine.run(["reg", "export", key, export, "/y"]) + self.wine.stderr[-1]
+            if os.path.exists(unix) or "Unable to find" in said:
+                break
         return read_reg_export(unix) if os.path.exists(unix) else []
 
     def file_list(self, folder):
@@ -306,8 +317,12 @@ class Scenario:
     def step(self, kind, rest):
         self.step_number += 1
         if kind == "kvca-run":
-            out = self.wine.run([self.substitute(os.path.join(self.build, "kvca-run.exe"))] +
-                                self.words(rest), self.timeout)
+            command = [os.path.join(self.build, "kvca-run.exe")] + self.words(rest)
+            out = self.wine.run(command, self.timeout)
+            if not out.strip():
+                # kvca-run prints at least its result; nothing at all means it
+                # never ran (a crash would have shown on standard error).
+                out = self.wine.run(command, self.timeout)
             return out.rstrip("\n").split("\n") if out.strip() else []
         if kind == "msiexec":
             return self.msiexec(rest)
