@@ -105,8 +105,16 @@ static void InstallFromCommandLine(HWND window, const wchar_t* commandLine) {
   LogFile log = OpenLogFile(arguments, 2);
   ConsoleProgressSink sink(log.get());
   if (arguments.empty() || !SetupApiLoads(sink)) return;
-  if (InstallInfDriver(arguments[0], componentId, window, 0, sink) != ERROR_SUCCESS)
+  // No installer rolls this installation back: whatever ends it, memory running
+  // out included, what it left is removed here.
+  UINT installed = ERROR_INSTALL_FAILURE;
+  try {
+    installed = InstallInfDriver(arguments[0], componentId, window, 0, sink);
+  } catch (...) {
     UninstallInfDriver(componentId, window, 0, sink);
+    throw;
+  }
+  if (installed != ERROR_SUCCESS) UninstallInfDriver(componentId, window, 0, sink);
 }
 
 // [component ID [log file]]
