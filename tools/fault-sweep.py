@@ -45,9 +45,9 @@ import shutil
 import sys
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-spec = importlib.util.spec_from_file_location("scenario_runner", os.path.join(TOP, "tests", "scenarios", "run.py"))
-runner = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(runner)
+loader_spec = importlib.util.spec_from_file_location("scenario_runner", os.path.join(TOP, "tests", "scenarios", "run.py"))
+runner = importlib.util.module_from_spec(loader_spec)
+loader_spec.loader.exec_module(runner)
 
 ALLOCATIONS = {"malloc", "calloc", "realloc"}
 ERROR_INSTALL_FAILURE = 1603
