@@ -46,7 +46,10 @@ class Wine:
 
     def __init__(self, build, name):
         self.build = build
-        self.pristine = os.path.join(build, "wine", "pristine")
+        # A pristine prefix of its own: the GoogleTest programs' fixture makes
+        # build/wine/pristine at the same time, and two wineboots in one folder
+        # leave a broken prefix.
+        self.pristine = os.path.join(build, "wine", "scenario-pristine")
         self.prefix = os.path.join(build, "wine", "scenarios", name)
         self.wine = shutil.which("wine") or shutil.which("wine64")
         self.wineserver = os.path.join(os.path.dirname(os.path.realpath(self.wine)), "wineserver")
