@@ -88,7 +88,8 @@ static UINT UnbindCardTypes(MSIHANDLE install) {
 
 KVCA_ACTION UninstallSmartCard(MSIHANDLE install) {
   return kvca::RunAction([&] {
-    if (!kvca::SystemLibraryLoads(install, L"UninstallSmartCard", L"winscard.dll")) return UINT{ERROR_SUCCESS};
+    if (!kvca::SystemLibraryLoads(install, L"UninstallSmartCard", L"winscard.dll"))
+      return UINT{ERROR_SUCCESS};
     return kvca::UnbindCardTypes(install);
   });
 }

@@ -193,8 +193,9 @@ PCCERT_CONTEXT WINAPI FailCertFindCertificateInStore(HCERTSTORE, DWORD, DWORD, D
                                                      PCCERT_CONTEXT previous) {
   if (previous) {
     Closed(Space::kCertificate, previous);
-    const auto freeCertificate = reinterpret_cast<decltype(&CertFreeCertificateContext)>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"crypt32.dll"), "CertFreeCertificateContext")));
+    const FARPROC address = GetProcAddress(GetModuleHandleW(L"crypt32.dll"), "CertFreeCertificateContext");
+    const auto freeCertificate =
+        reinterpret_cast<decltype(&CertFreeCertificateContext)>(reinterpret_cast<void*>(address));
     const DWORD error = GetLastError();
     if (freeCertificate) freeCertificate(previous);
     SetLastError(error);

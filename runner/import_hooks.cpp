@@ -275,8 +275,8 @@ void HookImports(HMODULE module, const FaultInjection& injection) {
     for (; names->u1.AddressOfData != 0; ++names, ++entries) {
       if (IMAGE_SNAP_BY_ORDINAL64(names->u1.Ordinal)) continue;
       const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-      void* replacement =
-          Replacement(reinterpret_cast<const char*>(byName->Name), reinterpret_cast<void*>(entries->u1.Function));
+      void* replacement = Replacement(reinterpret_cast<const char*>(byName->Name),
+                                      reinterpret_cast<void*>(entries->u1.Function));
       if (replacement) WriteEntry(&entries->u1.Function, replacement);
     }
   }
