@@ -305,6 +305,9 @@ class Scenario:
     def service_state(self, name):
         out = self.wine.run(["sc", "query", name])
         state = re.search(r"STATE\s*:\s*\d+\s+(\w+)", out)
+        if not state:  # the manager can be busy with the service for a moment
+            out = self.wine.run(["sc", "query", name])
+            state = re.search(r"STATE\s*:\s*\d+\s+(\w+)", out)
         config = {}
         for line in self.reg_values("HKLM\\System\\CurrentControlSet\\Services\\" + name):
             m = re.match(r'\[[^\]]*\] "(Type|Start|ImagePath)"=(.*)', line)
@@ -457,6 +460,9 @@ def normalise(text, scenario):
     user = pwd.getpwuid(os.getuid()).pw_name  # Wine names the profile after it
     text = re.sub(r"(\\\\?users\\\\?)" + re.escape(user) + r"\b", r"\1$USER", text, flags=re.IGNORECASE)
     text = re.sub(r"\bcsp[0-9a-f]{1,4}\.tmp", "csp*.tmp", text, flags=re.IGNORECASE)
+    # The temporary name's length varies too, and with it a byte count shown beside it.
+    text = "\n".join(re.sub(r"\b\d+ bytes\b", "* bytes", line) if "csp*.tmp" in line else line
+                     for line in text.split("\n"))
     text = re.sub(r"\bMSI[0-9a-f]{1,5}\.tmp", "MSI*.tmp", text, flags=re.IGNORECASE)
     return text
 
