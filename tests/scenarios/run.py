@@ -221,6 +221,7 @@ class Scenario:
         lexer = shlex.shlex(text, posix=True)
         lexer.whitespace_split = True
         lexer.escape = ""
+        lexer.commenters = ""  # a "#" is text (--set P=a#b), not a comment
         return [self.substitute(w) for w in lexer]
 
     # --- the machine --------------------------------------------------------
