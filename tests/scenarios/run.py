@@ -70,16 +70,27 @@ class Wine:
                                stderr=subprocess.DEVNULL, check=False)
                 subprocess.run([self.wineserver, "-w"], env=env, check=False)
 
-    def start(self):
+    def start(self, attempts=3):
+        """A fresh copy of the pristine prefix, booted. Wine 8's device host
+        now and then faults while a copied prefix boots (IoCreateDevice given
+        no driver object, in ntoskrnl.exe); nothing of the scenario has run
+        by then, so the prefix is copied and booted again."""
         self.make_pristine()
-        self.stop()
-        shutil.rmtree(self.prefix, ignore_errors=True)
-        os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
-        # The real folder: a copy of a symlink would let the scenario write into the pristine prefix.
-        subprocess.run(["cp", "-a", os.path.realpath(self.pristine), self.prefix], check=True)
-        subprocess.run([self.wineserver, "-p"], env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
-        self.run(["wineboot"], timeout=120)
+        for attempt in range(attempts):
+            self.stop()
+            shutil.rmtree(self.prefix, ignore_errors=True)
+            os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
+            # The real folder: a copy of a symlink would let the scenario write into the pristine prefix.
+            subprocess.run(["cp", "-a", os.path.realpath(self.pristine), self.prefix], check=True)
+            subprocess.run([self.wineserver, "-p"], env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+            try:
+                self.run(["wineboot"], timeout=120)
+                return
+            except ScenarioError as error:
+                if attempt + 1 == attempts:
+                    raise
+                print("note: the prefix's boot failed, booting a new copy: %s" % error, file=sys.stderr)
 
     def stop(self):
         if os.path.isdir(self.prefix):
@@ -107,7 +118,8 @@ class Wine:
         self.stderr.append(err)
         crashes = [line for line in err.splitlines() if CRASH_LINES.search(line)]
         if crashes:
-            raise ScenarioError("crash or missing entry point:\n  " + "\n  ".join(crashes))
+            raise ScenarioError("crash or missing entry point in %s:\n  %s" %
+                                (" ".join(args), "\n  ".join(crashes)))
         return stdout.decode("utf-8", "replace").replace("\r\n", "\n")
 
     def cmd(self, line, timeout=DEFAULT_TIMEOUT):
