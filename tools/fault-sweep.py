@@ -161,7 +161,7 @@ class Sweep(runner.Scenario):
                         raise
 
     def kept(self, segment):
-        return [self.state(what, self.substitute(target)) for what, target in segment.keeps]
+        return self.states([(what, self.substitute(target)) for what, target in segment.keeps])
 
     def run_once(self, segment, fail_call=None):
         """Sets the machine up, runs the step (and its 'then' steps); returns
