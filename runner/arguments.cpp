@@ -23,7 +23,6 @@ static std::wstring Value(std::wstring text) {
   return text;
 }
 
-
 static bool SplitAssignment(const std::wstring& text, std::wstring& name, std::wstring& value) {
   const size_t equals = text.find(L'=');
   if (equals == 0 || equals == std::wstring::npos) return false;
@@ -88,30 +87,29 @@ static bool AddStateRequest(const std::wstring& text,
   return true;
 }
 
+// The options without a value.
+static bool SetFlag(const std::wstring& option, Arguments& arguments) {
+  static const struct {
+    const wchar_t* name;
+    bool Arguments::*flag;
+  } kFlags[] = {{L"--cost", &Arguments::cost},
+                {L"--count-calls", &Arguments::countCalls},
+                {L"--watch-handles", &Arguments::watchHandles},
+                {L"--trace-calls", &Arguments::traceCalls},
+                {L"--time", &Arguments::time}};
+  for (const auto& known : kFlags)
+    if (option == known.name) {
+      arguments.*known.flag = true;
+      return true;
+    }
+  return false;
+}
+
 bool ParseArguments(int argc, wchar_t** argv, Arguments& arguments) {
   std::vector<std::wstring> positional;
   for (int i = 1; i < argc; ++i) {
     const std::wstring option = argv[i];
-    if (option == L"--cost") {
-      arguments.cost = true;
-      continue;
-    }
-    if (option == L"--count-calls") {
-      arguments.countCalls = true;
-      continue;
-    }
-    if (option == L"--watch-handles") {
-      arguments.watchHandles = true;
-      continue;
-    }
-    if (option == L"--trace-calls") {
-      arguments.traceCalls = true;
-      continue;
-    }
-    if (option == L"--time") {
-      arguments.time = true;
-      continue;
-    }
+    if (SetFlag(option, arguments)) continue;
     if (option.rfind(L"--", 0) != 0) {
       positional.push_back(option);
       continue;

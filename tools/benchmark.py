@@ -200,10 +200,23 @@ class RegReaderList(RegReaders):
         return ",".join("Reader %05d" % i for i in range(n))
 
 
-class RegReaderListCrowded(RegReaderList):
-    """The base list twice: alone, and in a package whose Registry table holds
-    nine times as many rows already. The list and the calls per item are the same."""
+class Crowded:
+    """Mixed in before a case: its base size twice, alone and beside nine times
+    as many other rows (the `crowd`). What the action does per row is the same."""
+    item, crowd = "rows", "other rows"
+
+    def rows(self, n):
+        return self.base
+
+    def size_text(self, n):
+        others = ", %d %s" % (n - self.base, self.crowd) if n != self.base else ""
+        return "%d %s%s" % (self.base, self.item, others)
+
+
+class RegReaderListCrowded(Crowded, RegReaderList):
+    """The base list in a package whose Registry table holds other rows already."""
     label = "ProcessRegReaders, one list, other Registry rows"
+    item, crowd = "list items", "other Registry rows"
 
     def reader_list(self, n):
         return super().reader_list(self.base)
@@ -211,13 +224,6 @@ class RegReaderListCrowded(RegReaderList):
     def registry_rows(self, n):
         return [self.REGISTRY_VERSION] + [["Other%05d" % i, 2, r"SOFTWARE\Korvex\Other", "Value%05d" % i, "1",
                                            "Readers"] for i in range(n - self.base)]
-
-    def rows(self, n):
-        return self.base
-
-    def size_text(self, n):
-        others = ", %d other Registry rows" % (n - self.base) if n != self.base else ""
-        return "%d list items%s" % (self.base, others)
 
 
 class PropertyEx(Case):
@@ -244,10 +250,10 @@ class PropertyEx(Case):
             raise BenchmarkError("the last row's property was not set")
 
 
-class PropertyExCrowded(PropertyEx):
-    """The base table twice: alone, and in a session that holds nine times as
-    many other properties. The rows and the calls per row are the same."""
+class PropertyExCrowded(Crowded, PropertyEx):
+    """The base table in a session that holds other properties."""
     label = "ProcessPropertyEx, other properties"
+    crowd = "other properties"
 
     def tables(self, n):
         return self.folder + ("\\alone" if n == self.base else "\\crowded")
@@ -257,13 +263,6 @@ class PropertyExCrowded(PropertyEx):
         self.prefix.write(self.tables(n) + "\\Property.idt",
                           idt(["Property", "Value"], ["s72", "l0"], ["Property", "Property"],
                               [["OTHER%05d" % i, "x"] for i in range(n - self.base)]))
-
-    def rows(self, n):
-        return self.base
-
-    def size_text(self, n):
-        others = ", %d other properties" % (n - self.base) if n != self.base else ""
-        return "%d rows%s" % (self.base, others)
 
 
 class SecurityPackages(Case):

@@ -168,17 +168,17 @@ SERVICES_KEY = "HKLM\\System\\CurrentControlSet\\Services\\"
 
 
 def service_line(name, state, key):
-    """One line for a service: its state and the configuration in its key."""
-    state = state[0].split(" ", 1)[1] if state else "none"
+    """One line for a service: its state ("state RUNNING", none when the
+    manager does not know it) and the configuration in its key."""
     config = {}
     for line in key:
         m = re.match(r'\[[^\]]*\] "(Type|Start|ImagePath)"=(.*)', line)
         if m:
             config[m.group(1)] = m.group(2)
-    if state == "none" and not config:
+    if not state and not config:
         return []
     return ["service %s: %s type=%s start=%s image=%s" % (
-        name, state if state != "none" else "(no state)", config.get("Type", "-"),
+        name, state[0].partition(" ")[2] if state else "(no state)", config.get("Type", "-"),
         config.get("Start", "-"), config.get("ImagePath", "-"))]
 
 
@@ -287,9 +287,6 @@ class Scenario:
         if code != 0:
             raise ScenarioError("setup failed (exit %d): %s\n%s" % (code, line, out))
 
-    def state(self, kind, target):
-        return self.states([(kind, target)])[0]
-
     def states(self, watches):
         """The lines of each watched (kind, target): registry keys and services
         in one look, folders from the Linux side."""
@@ -331,9 +328,6 @@ class Scenario:
                 lines.append(line)
         return seen
 
-    def reg_values(self, key):
-        return self.state("reg", key)
-
     def file_list(self, folder):
         root = self.wine.unix_path(folder)
         listing = []
@@ -367,7 +361,7 @@ class Scenario:
             what, _, target = rest.partition(" ")
             target = self.substitute(target.strip())
             if what == "reg":
-                return self.reg_values(target)
+                return self.states([("reg", target)])[0]
             if what == "file":
                 unix = self.wine.unix_path(target)
                 if not os.path.exists(unix):
