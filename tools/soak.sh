@@ -2,7 +2,8 @@
 # Runs the whole test suite N times in a row on a build tree and writes one
 # line per run (its time, how many tests failed and which) to soak.log in
 # that tree; a failing scenario's record stays in scenario-failures/, every
-# step the runner ran once more is in scenario-retries.log. With --load, a
+# step the runner ran once more is in scenario-retries.log. The load averages
+# at a run's end say how busy the machine was meanwhile. With --load, a
 # second job keeps both cores busy meanwhile (a compile of the library,
 # repeated), as CI's machine may be.
 # usage: tools/soak.sh [--load] N [BUILD]
@@ -30,7 +31,8 @@ while [ "$i" -le "$runs" ]; do
   code=$?
   end=$(date +%s)
   failed=$(grep -E '^\s+[0-9]+ - ' "$build/soak-run.txt" | sed 's/^ *[0-9]* - //' | tr '\n' ' ')
-  line="run $i${load:+ (loaded)}: exit $code in $((end - start)) s${failed:+; failed: $failed}"
+  avg=$(cut -d' ' -f1-3 /proc/loadavg)
+  line="run $i${load:+ (loaded)}: exit $code in $((end - start)) s, load $avg${failed:+; failed: $failed}"
   echo "$line" | tee -a "$log"
   [ "$code" -eq 0 ] || cp "$build/soak-run.txt" "$build/soak-run-$i-failed.txt"
   i=$((i + 1))
