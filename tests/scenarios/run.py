@@ -59,6 +59,7 @@ class Wine:
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all,err+msi,warn+msi",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         self.stderr = []
+        self.server = self.server_at_end = []
         self.history = []  # (command, exit code, seconds, output, standard error) of every program
 
     def make_pristine(self):
@@ -86,6 +87,7 @@ class Wine:
             subprocess.run(["cp", "-a", os.path.realpath(self.pristine), self.prefix], check=True)
             subprocess.run([self.wineserver, "-p"], env=self.env, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+            self.server = self.server_pids()
             try:
                 self.run(["wineboot"], timeout=120)
                 return
@@ -107,6 +109,7 @@ class Wine:
         once. The Wine server follows the folder, not its name."""
         if not os.path.isdir(self.prefix):
             return
+        self.server_at_end = self.server_pids()
         removed = "%s.removed-%d" % (self.prefix, os.getpid())
         shutil.rmtree(removed, ignore_errors=True)
         os.rename(self.prefix, removed)
@@ -156,14 +159,36 @@ class Wine:
                                 (line, out[-400:], self.stderr[-1][-800:]))
         return out[:match.start()], int(match.group(1))
 
+    def server_pids(self):
+        """The processes serving this prefix: a Wine server works in the folder
+        named after the prefix's device and inode, under the folder that the
+        prefix's file "wineserver" names."""
+        try:
+            with open(os.path.join(self.prefix, "wineserver")) as f:
+                parent = os.path.join(os.environ.get("TMPDIR", "/tmp"), f.read().strip())
+            st = os.stat(self.prefix)
+        except OSError:
+            return []
+        folder = os.path.join(parent, "server-%x-%x" % (st.st_dev, st.st_ino))
+        pids = []
+        for pid in os.listdir("/proc"):
+            try:
+                if pid.isdigit() and os.readlink("/proc/%s/cwd" % pid) == folder:
+                    pids.append(int(pid))
+            except OSError:
+                pass
+        return pids
+
     def note_retry(self, what):
-        """Writes what made a step run once more, with what Wine said then, to
+        """Writes what made a step run once more, with what Wine said then and
+        whether the prefix still has the server it started with, to
         scenario-retries.log in the build tree."""
         args, code, seconds, out, err = self.history[-1] if self.history else ([], None, 0, b"", "")
         with open(os.path.join(self.build, "scenario-retries.log"), "a") as log:
-            log.write("%s %s: %s: exit %s after %.2f s: %s\noutput: %r\nstandard error:\n%s\n" % (
-                time.strftime("%H:%M:%S"), os.path.basename(self.prefix), what, code, seconds, " ".join(args),
-                out[-300:], err[-3000:]))
+            log.write("%s %s: %s: exit %s after %.2f s: %s\nserver at start %s, now %s\noutput: %r\n"
+                      "standard error:\n%s\n" % (
+                          time.strftime("%H:%M:%S"), os.path.basename(self.prefix), what, code, seconds,
+                          " ".join(args), self.server, self.server_pids(), out[-300:], err[-3000:]))
 
     def unix_path(self, path):
         """The Linux path of a Windows path on C: or Z:, case-insensitively resolved."""
@@ -424,7 +449,8 @@ class Scenario:
         os.makedirs(folder, exist_ok=True)
         path = os.path.join(folder, "%s-%s-%d.txt" % (self.name, time.strftime("%Y%m%d-%H%M%S"), os.getpid()))
         with open(path, "w", encoding="utf-8") as f:
-            f.write("%s\n\n== transcript so far\n%s\n" % (verdict, "\n".join(self.transcript)))
+            f.write("%s\nserver at start %s, at the end %s\n\n== transcript so far\n%s\n" % (
+                verdict, self.wine.server, self.wine.server_at_end, "\n".join(self.transcript)))
             for args, code, seconds, out, err in self.wine.history[-(last or 0):]:
                 f.write("\n== %s\nexit %s after %.2f s\n-- output\n%s\n-- standard error\n%s" % (
                     " ".join(args), code, seconds, out.decode("utf-8", "replace")[-4000:], err[-8000:]))
