@@ -56,7 +56,9 @@ class Wine:
         self.wineserver = os.path.join(os.path.dirname(os.path.realpath(self.wine)), "wineserver")
         if not os.path.exists(self.wineserver):
             self.wineserver = shutil.which("wineserver")
-        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all,err+msi,warn+msi",
+        # Wine's errors of every channel: a program that ends before it ran
+        # leaves its reason there, in the failure's record.
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all,err+all,warn+msi",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         self.stderr = []
         self.server = self.server_at_end = []
