@@ -143,29 +143,15 @@ class Sweep(runner.Scenario):
             return super().step(kind, rest)
         command = [os.path.join(self.snapshot, "kvca-run.exe")] + self.words(rest)
         out = self.wine.run(command, self.timeout)
-        if not out.strip():
-            # As in a scenario: nothing at all means kvca-run never ran (under
-            # load Wine now and then ends a program before it starts).
-            self.wine.note_retry("swept kvca-run printed nothing")
-            out = self.wine.run(command, self.timeout)
         return out.rstrip("\n").split("\n") if out.strip() else []
 
     def set_up(self, segment):
         for line, block in segment.setup:
             kind, _, rest = line.partition(" ")
-            # Wine's cmd now and then ends without a word; a set-up step is
-            # tried a second time before the run is given up.
-            for attempt in (1, 2):
-                try:
-                    if kind == "reset":
-                        self.wine.cmd(self.substitute(rest.strip()), self.timeout)
-                    else:
-                        self.directive(line, block)
-                    break
-                except runner.ScenarioError:
-                    if attempt == 2:
-                        raise
-                    self.wine.note_retry("sweep set-up failed")
+            if kind == "reset":
+                self.wine.cmd(self.substitute(rest.strip()), self.timeout)
+            else:
+                self.directive(line, block)
 
     def kept(self, segment):
         return self.states([(what, self.substitute(target)) for what, target in segment.keeps])
