@@ -6,6 +6,7 @@
 # at a run's end say how busy the machine was meanwhile. With --load, a
 # second job keeps both cores busy meanwhile (a compile of the library,
 # repeated), as CI's machine may be.
+# A file soak.stop in the build tree ends the runs after the current one.
 # usage: tools/soak.sh [--load] N [BUILD]
 set -u
 load=""
@@ -25,7 +26,7 @@ if [ -n "$load" ]; then
   trap 'kill $loader 2>/dev/null; pkill -P $loader 2>/dev/null; rm -rf "$scratch"' EXIT INT TERM
 fi
 i=1
-while [ "$i" -le "$runs" ]; do
+while [ "$i" -le "$runs" ] && [ ! -e "$build/soak.stop" ]; do
   start=$(date +%s)
   (cd "$build" && ctest -j2 >"$build/soak-run.txt" 2>&1)
   code=$?
