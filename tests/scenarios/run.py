@@ -8,6 +8,7 @@ import difflib
 import fcntl
 import glob
 import os
+import platform
 import pwd
 import re
 import shlex
@@ -31,16 +32,21 @@ DEFAULT_TIMEOUT = 120
 CRASH_LINES = re.compile(
     r"caused a page fault|Unhandled exception|Unhandled page fault"
     r"|:msi:.*(failed to load dll|GetProcAddress)", re.IGNORECASE)
-# Wine 8 now and then loses a process it is starting, more often on a busy
-# machine: the new process ends before it has run a line of its own, and the
-# CreateProcess that started it fails with STATUS_INTERNAL_ERROR. What the step
-# then printed is Wine's, not the program's, and nothing of the step ran, so
-# the program is started once more (and the retry written to
-# scenario-retries.log). For the program named on Wine's command line, Wine's
-# start.exe reports it ("ShellExecuteEx failed: Internal error.", exit 1), or,
-# when the process was lost before start.exe itself ran, nothing at all comes
-# out (exit 1). For the program of a batch line, cmd writes "Internal error."
-# to standard error and sets 9009.
+# Debian's Wine 8 runs without Wine's preloader, so nothing reserves the
+# page where a Windows process finds its shared user data (0x7ffe0000) before
+# Linux places the process's heap, at a random address in the gigabyte after
+# the loader (0x7d000000). About one process start in two thousand finds its
+# heap there and ends at once: "failed to map the shared user data: c0000018"
+# on Wine's error channel, and the CreateProcess that made it fails with
+# STATUS_INTERNAL_ERROR. Wine therefore runs with address randomisation off
+# (setarch -R, inherited by every process it starts), which puts the heap
+# right after the loader, far from that page. Where the kernel refuses that,
+# a step whose program was lost so is run once more (and the retry written to
+# scenario-retries.log): for the program named on Wine's command line, Wine's
+# start.exe reports it ("ShellExecuteEx failed: Internal error.", exit 1), or
+# nothing at all comes out (exit 1) when start.exe itself was lost; for the
+# program of a batch line, cmd writes "Internal error." to standard error and
+# sets 9009.
 NOT_STARTED_BY_WINE = re.compile(
     r"\A(Application could not be started, or no application associated with the specified file\.\n"
     r"ShellExecuteEx failed: Internal error\.\n*)?\Z")
@@ -50,6 +56,19 @@ ACTION_RESULTS = {"0": "not run", "1": "success", "2": "cancelled", "3": "failur
 
 class ScenarioError(Exception):
     pass
+
+
+def fixed_layout():
+    """The command prefix that starts a program with address randomisation
+    off, or nothing where the kernel refuses it."""
+    if not hasattr(fixed_layout, "prefix"):
+        command = ["setarch", platform.machine(), "-R"]
+        try:
+            works = subprocess.run(command + ["true"], stderr=subprocess.DEVNULL).returncode == 0
+        except OSError:
+            works = False
+        fixed_layout.prefix = command if works else []
+    return fixed_layout.prefix
 
 
 def windows_path(path):
@@ -85,7 +104,7 @@ class Wine:
             if not os.path.exists(os.path.join(self.pristine, "system.reg")):
                 shutil.rmtree(self.pristine, ignore_errors=True)
                 env = dict(self.env, WINEPREFIX=self.pristine, WINEDEBUG="-all")
-                subprocess.run([self.wine, "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
+                subprocess.run(fixed_layout() + [self.wine, "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL, check=False)
                 subprocess.run([self.wineserver, "-w"], env=env, check=False)
 
@@ -134,10 +153,11 @@ class Wine:
                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def run(self, args, timeout=DEFAULT_TIMEOUT):
-        """Runs a Windows program; returns its standard output as text. A
-        program that Wine did not start is started once more."""
+        """Runs a Windows program; returns its standard output as text. Where
+        address randomisation stays on, a program that Wine lost while
+        starting it is started once more."""
         out = self.run_once(args, timeout)
-        if self.returncode == 1 and NOT_STARTED_BY_WINE.match(out):
+        if not fixed_layout() and self.returncode == 1 and NOT_STARTED_BY_WINE.match(out):
             self.note_retry("Wine did not start the program")
             out = self.run_once(args, timeout)
         return out
@@ -148,7 +168,8 @@ class Wine:
         started = time.monotonic()
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err_file:
             try:
-                self.returncode = subprocess.run([self.wine] + args, env=self.env, stdin=subprocess.DEVNULL,
+                self.returncode = subprocess.run(fixed_layout() + [self.wine] + args, env=self.env,
+                                                 stdin=subprocess.DEVNULL,
                                                  stdout=out, stderr=err_file, timeout=timeout).returncode
             except subprocess.TimeoutExpired:
                 self.history.append((args, None, time.monotonic() - started, b"", ""))
@@ -172,7 +193,8 @@ class Wine:
         with open(self.unix_path("C:\\kvca-step.bat"), "wb") as f:
             f.write(("@echo off\r\n%s\r\necho kvca-exit=%%ERRORLEVEL%%\r\n" % line).encode("utf-8"))
         out = self.run(["cmd", "/c", "C:\\kvca-step.bat"], timeout)
-        if re.search(r"kvca-exit=9009\s*$", out) and NOT_STARTED_BY_CMD.search(self.stderr[-1]):
+        if not fixed_layout() and re.search(r"kvca-exit=9009\s*$", out) and \
+                NOT_STARTED_BY_CMD.search(self.stderr[-1]):
             self.note_retry("Wine did not start the program of a batch line")
             out = self.run(["cmd", "/c", "C:\\kvca-step.bat"], timeout)
         match = re.search(r"kvca-exit=(-?\d+)\s*$", out)
@@ -458,8 +480,10 @@ class Scenario:
         os.makedirs(folder, exist_ok=True)
         path = os.path.join(folder, "%s-%s-%d.txt" % (self.name, time.strftime("%Y%m%d-%H%M%S"), os.getpid()))
         with open(path, "w", encoding="utf-8") as f:
-            f.write("%s\nserver at start %s, at the end %s\n\n== transcript so far\n%s\n" % (
-                verdict, self.wine.server, self.wine.server_at_end, "\n".join(self.transcript)))
+            f.write("%s\nserver at start %s, at the end %s; address randomisation %s\n\n"
+                    "== transcript so far\n%s\n" % (
+                        verdict, self.wine.server, self.wine.server_at_end,
+                        "off" if fixed_layout() else "on (setarch -R refused)", "\n".join(self.transcript)))
             for args, code, seconds, out, err in self.wine.history[-(last or 0):]:
                 f.write("\n== %s\nexit %s after %.2f s\n-- output\n%s\n-- standard error\n%s" % (
                     " ".join(args), code, seconds, out.decode("utf-8", "replace")[-4000:], err[-8000:]))

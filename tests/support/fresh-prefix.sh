@@ -6,10 +6,12 @@ set -eu
 wine=$1 pristine=$2 prefix=$3
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wineserver=$(dirname "$(command -v "$wine")")/wineserver
+# Address randomisation off, as in wine-run.
+if setarch "$(uname -m)" -R true 2>/dev/null; then wine="setarch $(uname -m) -R $wine"; fi
 mkdir -p "$(dirname "$pristine")" "$(dirname "$prefix")"
 if [ ! -f "$pristine/system.reg" ]; then
   rm -rf "$pristine"
-  WINEPREFIX="$pristine" "$wine" wineboot -i >/dev/null 2>&1
+  WINEPREFIX="$pristine" $wine wineboot -i >/dev/null 2>&1
   WINEPREFIX="$pristine" "$wineserver" -w
 fi
 if [ -d "$prefix" ]; then
@@ -22,5 +24,5 @@ cp -a "$pristine" "$prefix"
 # started by a test would inherit that test's output pipe and keep ctest
 # waiting for it.
 WINEPREFIX="$prefix" "$wineserver" -p </dev/null >/dev/null 2>&1
-WINEPREFIX="$prefix" "$wine" wineboot </dev/null >/dev/null 2>&1
+WINEPREFIX="$prefix" $wine wineboot </dev/null >/dev/null 2>&1
 echo "fresh Wine prefix: $prefix"
