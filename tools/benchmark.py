@@ -30,7 +30,7 @@ import sys
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "scenarios"))
-from run import Wine, windows_path  # noqa: E402  (the scenario runner's prefix handling)
+from run import Wine, fixed_layout, windows_path  # noqa: E402  (the scenario runner's prefix handling)
 
 LSA = r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Lsa"
 CARDS = r"HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Cryptography\Calais\SmartCards"
@@ -57,7 +57,7 @@ class Prefix(Wine):
 
     def call(self, args):
         """Runs a Windows program; its exit code (small ones only) and output."""
-        done = subprocess.run([self.wine] + args, env=self.env, stdin=subprocess.DEVNULL,
+        done = subprocess.run(fixed_layout() + [self.wine] + args, env=self.env, stdin=subprocess.DEVNULL,
                               capture_output=True, timeout=1800)
         return done.returncode, done.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
 
