@@ -1,7 +1,10 @@
 // version_info FILE...: per file, its name, the fixed part of its version
 // resource (file and product version, file type) and every string of its
-// first language, as GetFileVersionInfoW and VerQueryValueW return them.
+// first language, as GetFileVersionInfoW and VerQueryValueW return them; of an
+// installation package (.msi), its ProductVersion property.
 #include <windows.h>
+
+#include <msiquery.h>
 
 #include <cstdio>
 #include <string>
@@ -18,9 +21,31 @@ std::wstring Numbers(DWORD high, DWORD low) {
          std::to_wstring(HIWORD(low)) + L"." + std::to_wstring(LOWORD(low));
 }
 
+bool PrintPackage(const wchar_t* path, const wchar_t* name) {
+  MSIHANDLE database = 0, view = 0, record = 0;
+  UINT result = MsiOpenDatabaseW(path, MSIDBOPEN_READONLY, &database);
+  if (result == ERROR_SUCCESS)
+    result = MsiDatabaseOpenViewW(database, L"SELECT `Value` FROM `Property` WHERE `Property` = 'ProductVersion'",
+                                  &view);
+  if (result == ERROR_SUCCESS) result = MsiViewExecute(view, 0);
+  if (result == ERROR_SUCCESS) result = MsiViewFetch(view, &record);
+  wchar_t value[64] = L"";
+  DWORD size = 64;
+  if (result == ERROR_SUCCESS) result = MsiRecordGetStringW(record, 1, value, &size);
+  if (result == ERROR_SUCCESS)
+    wprintf(L"%ls: ProductVersion %ls\n", name, value);
+  else
+    wprintf(L"%ls: no ProductVersion (%u)\n", name, result);
+  for (MSIHANDLE handle : {record, view, database})
+    if (handle) MsiCloseHandle(handle);
+  return result == ERROR_SUCCESS;
+}
+
 bool Print(const wchar_t* path) {
   const wchar_t* name = wcsrchr(path, L'\\');
   name = name ? name + 1 : path;
+  const wchar_t* extension = wcsrchr(name, L'.');
+  if (extension && _wcsicmp(extension, L".msi") == 0) return PrintPackage(path, name);
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
   if (size == 0) {
