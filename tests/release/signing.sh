@@ -2,8 +2,10 @@
 # tools/sign.sh with a throwaway root and code-signing certificate made here:
 # the three binaries and the package signed and verified against that root;
 # a byte changed in the signed DLL, a row changed in the signed package and
-# another root each make verification fail. Prints one line per check and
-# exits 1 when one fails.
+# another root each make verification fail. With KVCA_TRUST_CHECK (the
+# program trust_check.exe), KVCA_WINE and KVCA_WINE_PRISTINE set, Wine's
+# WinVerifyTrust is asked too, in a prefix of its own that trusts the root.
+# Prints one line per check and exits 1 when one fails.
 # usage: signing.sh SOURCE_DIR FILE...
 set -eu
 source_dir=$1; shift
@@ -33,7 +35,11 @@ openssl pkcs12 -export -inkey signer.key -in signer.pem -certfile root.pem \
         -passout pass:throwaway -out signer.p12
 
 mkdir files
-for file in "$@"; do cp "$file" files/; done
+unsigned=""
+for file in "$@"; do
+  cp "$file" files/
+  case $file in */kvca.dll) unsigned=$file ;; esac
+done
 check passes "tools/sign.sh" env KVCA_SIGN_PKCS12=signer.p12 KVCA_SIGN_PASSWORD=throwaway \
       KVCA_SIGN_CAFILE=root.pem sh "$source_dir/tools/sign.sh" files/*
 check fails "tools/sign.sh with a wrong password" env KVCA_SIGN_PKCS12=signer.p12 KVCA_SIGN_PASSWORD=wrong \
@@ -54,4 +60,21 @@ for package in files/*.msi; do
   check fails "verify $(basename "$package") with one property changed" \
         osslsigncode verify -CAfile root.pem -in changed.msi
 done
+
+# Wine's WinVerifyTrust: the signed DLL trusted, the changed one refused for
+# its digest (TRUST_E_BAD_DIGEST), the unsigned one for lacking a signature
+# (TRUST_E_NOSIGNATURE).
+if [ -n "${KVCA_TRUST_CHECK:-}" ]; then
+  export WINEPREFIX="$work/prefix" WINEDEBUG=-all
+  sh "$source_dir/tests/support/fresh-prefix.sh" "$KVCA_WINE" "$KVCA_WINE_PRISTINE" "$WINEPREFIX"
+  openssl x509 -in root.pem -outform DER -out root.cer
+  for file in files/kvca.dll changed.dll; do cp "$file" "$WINEPREFIX/drive_c/"; done
+  cp "$unsigned" "$WINEPREFIX/drive_c/unsigned.dll"
+  "$KVCA_WINE" "$KVCA_TRUST_CHECK" "Z:$work/root.cer" 'C:\kvca.dll' 'C:\changed.dll' 'C:\unsigned.dll' \
+      2>/dev/null | tr -d '\r' > trust.txt || true
+  "$(dirname "$KVCA_WINE")/wineserver" -k 2>/dev/null || true
+  printf 'kvca.dll: 0x00000000\nchanged.dll: 0x80096010\nunsigned.dll: 0x800b0100\n' > trust.expected
+  if cmp -s trust.expected trust.txt; then echo "ok: WinVerifyTrust under Wine"; else
+    echo "FAILED: WinVerifyTrust under Wine answered:"; cat trust.txt; failed=1; fi
+fi
 exit $failed
