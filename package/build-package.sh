@@ -17,6 +17,11 @@ mkdir -p "$work/payload"
 cp "$dll" "$work/kvca.dll"
 cp -r "$payload"/. "$work/payload/"
 cp -r "$here"/tables/. "$work/"
+# The cabinet records each file's time: with SOURCE_DATE_EPOCH set, the files
+# take that time, so that the cabinet is the same from build to build.
+if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
+  find "$work" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+fi
 (cd "$work" && wixl -a x64 -D KvcaVersion="$version" -o base.msi "$here"/*.wxs 2>wixl.log) || { cat "$work/wixl.log"; exit 1; }
 
 # One Binary row per file of binary/, named as the file: wixl takes Binary
