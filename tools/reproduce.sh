@@ -1,8 +1,8 @@
 #!/bin/sh
 # A developer command: builds a commit twice, in two folders of different
 # names, one build after the other, and compares kvca.dll, kvca-run.exe and
-# kvca-check.exe byte for byte. Prints each binary's size and SHA-256 from both builds; exit code 1
-# when one differs. Uncommitted changes are not built.
+# kvca-check.exe byte for byte. Prints each binary's size and SHA-256 from
+# both builds; exit code 1 when one differs. Uncommitted changes are not built.
 # usage: tools/reproduce.sh [COMMIT]   (default HEAD)
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
