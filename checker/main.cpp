@@ -24,8 +24,12 @@ void PrintLine(const std::wstring& line) {
 
 int wmain(int argc, wchar_t** argv) {
   using namespace kvca::check;
+  if (argc == 2 && wcscmp(argv[1], L"--version") == 0) {
+    printf("kvca-check %s\n", KVCA_VERSION);
+    return 0;
+  }
   if (argc != 2) {
-    fputs("usage: kvca-check PACKAGE.msi\n", stderr);
+    fputs("usage: kvca-check PACKAGE.msi | --version\n", stderr);
     return 2;
   }
   PackageTables tables;

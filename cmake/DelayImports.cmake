@@ -15,13 +15,17 @@ function(kvca_make_delay_lib dll out_var)
             -DDLL=${dll}.dll -DDEF=${def_file}
             -P "${CMAKE_SOURCE_DIR}/cmake/WriteDelayDef.cmake"
     COMMAND ${KVCA_DLLTOOL} --input-def "${def_file}" --dllname ${dll}.dll
-            --output-delaylib "${delay_lib}"
+            --output-delaylib "lib${dll}_delay.a" --deterministic-libraries
     DEPENDS "${import_lib}" "${CMAKE_SOURCE_DIR}/cmake/WriteDelayDef.cmake"
+    # Run in its folder: dlltool names the library's members after the path
+    # it is given, and the build folder must not reach the DLL.
+    WORKING_DIRECTORY "${CMAKE_BINARY_DIR}/delay"
     COMMENT "Delay-import library for ${dll}.dll"
     VERBATIM)
   set(${out_var} "${delay_lib}" PARENT_SCOPE)
 endfunction()
 
+file(MAKE_DIRECTORY "${CMAKE_BINARY_DIR}/delay")
 set(KVCA_DELAY_LIBS "")
 foreach(dll IN LISTS KVCA_DELAY_DLLS)
   kvca_make_delay_lib(${dll} lib)

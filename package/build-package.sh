@@ -5,9 +5,10 @@
 # (tables/*.idt), a Binary row per file of binary/, and the custom actions
 # with their exact types and sequence places (actions/*.sql, one query per
 # line, # starts a comment line).
-# usage: build-package.sh OUT.msi KVCA_DLL PAYLOAD_DIR
+# usage: build-package.sh OUT.msi KVCA_DLL PAYLOAD_DIR VERSION
+# VERSION (the project's) becomes the package's ProductVersion.
 set -eu
-out=$1 dll=$2 payload=$3
+out=$1 dll=$2 payload=$3 version=$4
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -16,7 +17,12 @@ mkdir -p "$work/payload"
 cp "$dll" "$work/kvca.dll"
 cp -r "$payload"/. "$work/payload/"
 cp -r "$here"/tables/. "$work/"
-(cd "$work" && wixl -a x64 -o base.msi "$here"/*.wxs 2>wixl.log) || { cat "$work/wixl.log"; exit 1; }
+# The cabinet records each file's time: with SOURCE_DATE_EPOCH set, the files
+# take that time, so that the cabinet is the same from build to build.
+if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
+  find "$work" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+fi
+(cd "$work" && wixl -a x64 -D KvcaVersion="$version" -o base.msi "$here"/*.wxs 2>wixl.log) || { cat "$work/wixl.log"; exit 1; }
 
 # One Binary row per file of binary/, named as the file: wixl takes Binary
 # rows only from kvca.wxs, so the table it wrote is exported (msiinfo writes

@@ -195,6 +195,10 @@ int RunExport(const Arguments& arguments, const std::wstring& packagePath) {
 
 int wmain(int argc, wchar_t** argv) {
   using namespace kvca::run;
+  if (argc == 2 && wcscmp(argv[1], L"--version") == 0) {
+    printf("kvca-run %s\n", KVCA_VERSION);
+    return 0;
+  }
   Arguments arguments;
   if (!ParseArguments(argc, argv, arguments)) {
     fputs(kUsage, stderr);

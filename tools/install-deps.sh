@@ -2,7 +2,7 @@
 # Installs the Debian packages that building and testing kvca need.
 set -eu
 packages="cmake make g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
-          wine wine64 wixl msitools googletest"
+          wine wine64 wixl msitools googletest osslsigncode openssl"
 missing=""
 for package in $packages; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

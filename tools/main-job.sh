@@ -2,14 +2,19 @@
 # The main job: builds kvca.dll and the reference package, installs, repairs and
 # removes the package with the real msiexec under Wine in a fresh prefix, and
 # shows, per custom action, its result and its log lines, and the registry
-# values and files each run changed.
+# values and files each run changed, among them the system's security package
+# list and the renames pending for the next restart.
 # usage: tools/main-job.sh [PROPERTY=value ...]   (passed to every msiexec run)
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 sh "$top/tools/install-deps.sh"
-sh "$top/tools/build.sh"
-
+# Only what the job runs: the DLL, the reference package with its stand-in
+# payloads, and the stand-in uninstaller of the older products (an example in
+# the README). The test programs are left to tools/test.sh.
 build="$top/build"
+cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-mingw64.cmake" >/dev/null
+cmake --build "$build" -j"$(nproc)" --target package_msi legacy_uninstaller
+
 package="$build/package/kvca-reference.msi"
 wine=$(command -v wine)
 export WINEPREFIX="$build/wine/main-job" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -22,7 +27,9 @@ product=$(msiinfo export "$package" Property | tr -d '\r' | awk -F'\t' '$1 == "P
 
 # Every registry value under the machine's software and services keys, one
 # line each: "[key] value", without the installer's own product bookkeeping;
-# then the files of the product's folders and of the system's driver and INF
+# the system's security package list and the renames pending for the next
+# restart, "[key] name = data" (a multi-string's items separated by \0); then
+# the files of the product's folders and of the system's driver and INF
 # folders, "[file] path size".
 snapshot() {
   {
@@ -36,6 +43,11 @@ snapshot() {
              { gsub(/  +/, "", line); print key " " line; line = "" }'
     done | grep -v -e 'Classes\\Installer' -e 'CurrentVersion\\Installer' \
                    -e "CurrentVersion\\\\Uninstall\\\\$product"
+    for value in 'Lsa|Security Packages' 'Session Manager|PendingFileRenameOperations'; do
+      wine reg query "HKLM\\System\\CurrentControlSet\\Control\\${value%%|*}" /v "${value#*|}" 2>/dev/null |
+        tr -d '\r' | awk -v name="${value#*|}" '/^HKEY/ { key = $0 }
+          /REG_/ { sub(/^ +/, ""); sub(/^.*REG_[A-Z_]+ +/, ""); print "[" key "] " name " = " $0 }'
+    done
     for folder in 'Program Files/Korvex' 'Program Files (x86)/Korvex' windows/inf windows/system32/drivers; do
       if [ -d "$WINEPREFIX/drive_c/$folder" ]; then
         find "$WINEPREFIX/drive_c/$folder" -type f -printf "[file] C:/$folder/%P %s\n"
