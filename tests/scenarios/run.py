@@ -23,14 +23,15 @@ SEPARATOR_SIGN = "\u2401"
 STEPS = ("kvca-run", "msiexec", "rundll32", "run", "show")
 DEFAULT_TIMEOUT = 120
 
-# Wine's standard error when a program or a custom action crashed, or when a
+# Wine's standard error when a program or a custom action crashed (a stack
+# overflow shows only on Wine's error channel), or when a
 # custom action's DLL or entry point could not be found (msiexec reports all
 # of these as success). An exception that ends a custom action's thread is
 # caught by "Unhandled exception"; Wine's "invalid Return Code" line proves
 # nothing, as it also names every result other than 0, 1 and 1603 (CheckDll's
 # load error, UninstallTLS2's NTE_FAIL).
 CRASH_LINES = re.compile(
-    r"caused a page fault|Unhandled exception|Unhandled page fault"
+    r"caused a page fault|Unhandled exception|Unhandled page fault|stack overflow"
     r"|:msi:.*(failed to load dll|GetProcAddress)", re.IGNORECASE)
 # Debian's Wine 8 runs without Wine's preloader, so nothing reserves the
 # page where a Windows process finds its shared user data (0x7ffe0000) before
