@@ -146,6 +146,7 @@ class Sweep(runner.Scenario):
         if not out.strip():
             # As in a scenario: nothing at all means kvca-run never ran (under
             # load Wine now and then ends a program before it starts).
+            self.wine.note_retry("swept kvca-run printed nothing")
             out = self.wine.run(command, self.timeout)
         return out.rstrip("\n").split("\n") if out.strip() else []
 
@@ -164,6 +165,7 @@ class Sweep(runner.Scenario):
                 except runner.ScenarioError:
                     if attempt == 2:
                         raise
+                    self.wine.note_retry("sweep set-up failed")
 
     def kept(self, segment):
         return self.states([(what, self.substitute(target)) for what, target in segment.keeps])
@@ -304,6 +306,7 @@ def main():
         segments = [s for s in segments if not args.export or s.export in args.export]
         if not segments:
             continue
+        problems_before = len(problems)
         try:
             sweep.wine.start()
             for line, block in once:
@@ -316,6 +319,8 @@ def main():
             problems.append("%s: %s" % (os.path.basename(case), str(error).splitlines()[0]))
         finally:
             sweep.wine.remove()
+        if len(problems) > problems_before:
+            print("record: " + sweep.write_record("\n".join(problems[problems_before:]), last=200), file=sys.stderr)
 
     shutil.rmtree(snapshot, ignore_errors=True)
     for problem in problems:

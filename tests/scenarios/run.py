@@ -15,6 +15,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SEPARATOR_SIGN = "\u2401"
@@ -58,6 +59,7 @@ class Wine:
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all,err+msi,warn+msi",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         self.stderr = []
+        self.history = []  # (command, exit code, seconds, output, standard error) of every program
 
     def make_pristine(self):
         os.makedirs(os.path.dirname(self.pristine), exist_ok=True)
@@ -90,6 +92,7 @@ class Wine:
             except ScenarioError as error:
                 if attempt + 1 == attempts:
                     raise
+                self.note_retry("boot failed")
                 print("note: the prefix's boot failed, booting a new copy: %s" % error, file=sys.stderr)
 
     def stop(self):
@@ -115,17 +118,20 @@ class Wine:
         """Runs a Windows program; returns its standard output as text."""
         # Files, not pipes: Wine's own processes started on the way (services,
         # devices) inherit the handles and would hold a pipe open.
+        started = time.monotonic()
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err_file:
             try:
                 self.returncode = subprocess.run([self.wine] + args, env=self.env, stdin=subprocess.DEVNULL,
                                                  stdout=out, stderr=err_file, timeout=timeout).returncode
             except subprocess.TimeoutExpired:
+                self.history.append((args, None, time.monotonic() - started, b"", ""))
                 self.stop()
                 raise ScenarioError("time limit of %d s reached: %s" % (timeout, " ".join(args)))
             out.seek(0)
             err_file.seek(0)
             stdout, err = out.read(), err_file.read().decode("utf-8", "replace")
         self.stderr.append(err)
+        self.history.append((args, self.returncode, time.monotonic() - started, stdout, err))
         crashes = [line for line in err.splitlines() if CRASH_LINES.search(line)]
         if crashes:
             raise ScenarioError("crash or missing entry point in %s:\n  %s" %
@@ -142,12 +148,22 @@ class Wine:
         match = re.search(r"kvca-exit=(-?\d+)\s*$", out)
         if not match and not out.strip():
             # cmd itself did not run (nothing at all came out): once more.
+            self.note_retry("cmd printed nothing")
             out = self.run(["cmd", "/c", "C:\\kvca-step.bat"], timeout)
             match = re.search(r"kvca-exit=(-?\d+)\s*$", out)
         if not match:
             raise ScenarioError("no exit code from: %s\noutput: %r\nWine said: %s" %
                                 (line, out[-400:], self.stderr[-1][-800:]))
         return out[:match.start()], int(match.group(1))
+
+    def note_retry(self, what):
+        """Writes what made a step run once more, with what Wine said then, to
+        scenario-retries.log in the build tree."""
+        args, code, seconds, out, err = self.history[-1] if self.history else ([], None, 0, b"", "")
+        with open(os.path.join(self.build, "scenario-retries.log"), "a") as log:
+            log.write("%s %s: %s: exit %s after %.2f s: %s\noutput: %r\nstandard error:\n%s\n" % (
+                time.strftime("%H:%M:%S"), os.path.basename(self.prefix), what, code, seconds, " ".join(args),
+                out[-300:], err[-3000:]))
 
     def unix_path(self, path):
         """The Linux path of a Windows path on C: or Z:, case-insensitively resolved."""
@@ -283,6 +299,7 @@ class Scenario:
     def setup(self, line):
         out, code = self.wine.cmd(line, self.timeout)
         if code == 9009:  # cmd could not start the program: once more
+            self.wine.note_retry("setup exit 9009")
             out, code = self.wine.cmd(line, self.timeout)
         if code != 0:
             raise ScenarioError("setup failed (exit %d): %s\n%s" % (code, line, out))
@@ -317,6 +334,7 @@ class Scenario:
             out = self.wine.run(command)
             if out.endswith("== end\n"):
                 break
+            self.wine.note_retry("watchstate printed no end")
         else:
             raise ScenarioError("watchstate.exe printed no end: %r" % out[-400:])
         seen, lines = {}, None
@@ -347,6 +365,7 @@ class Scenario:
             if not out.strip():
                 # kvca-run prints at least its result; nothing at all means it
                 # never ran (a crash would have shown on standard error).
+                self.wine.note_retry("kvca-run printed nothing")
                 out = self.wine.run(command, self.timeout)
             return out.rstrip("\n").split("\n") if out.strip() else []
         if kind == "msiexec":
@@ -397,6 +416,20 @@ class Scenario:
         return {line.split("\t")[0] for line in out.stdout.split("\n")[3:] if line}
 
     # --- the whole scenario ---------------------------------------------------
+    def write_record(self, verdict, last=None):
+        """The whole story of a failed scenario, for the one who reads why:
+        the verdict, the transcript so far and every program run with its
+        exit code, time, output and Wine's standard error."""
+        folder = os.path.join(self.build, "scenario-failures")
+        os.makedirs(folder, exist_ok=True)
+        path = os.path.join(folder, "%s-%s-%d.txt" % (self.name, time.strftime("%Y%m%d-%H%M%S"), os.getpid()))
+        with open(path, "w", encoding="utf-8") as f:
+            f.write("%s\n\n== transcript so far\n%s\n" % (verdict, "\n".join(self.transcript)))
+            for args, code, seconds, out, err in self.wine.history[-(last or 0):]:
+                f.write("\n== %s\nexit %s after %.2f s\n-- output\n%s\n-- standard error\n%s" % (
+                    " ".join(args), code, seconds, out.decode("utf-8", "replace")[-4000:], err[-8000:]))
+        return path
+
     def run(self):
         self.wine.start()
         try:
@@ -504,6 +537,7 @@ def main():
             actual = scenario.run()
         except ScenarioError as error:
             print("FAIL %s: %s" % (path, error))
+            print("record: " + scenario.write_record("FAIL: %s" % error))
             failed += 1
             continue
         if args.bless:
@@ -517,8 +551,10 @@ def main():
         else:
             failed += 1
             print("FAIL %s: the transcript differs from %s" % (path, expected_path))
-            sys.stdout.writelines(difflib.unified_diff(
+            diff = "".join(difflib.unified_diff(
                 expected.splitlines(True), actual.splitlines(True), "expected", "actual"))
+            sys.stdout.write(diff)
+            print("record: " + scenario.write_record("FAIL: the transcript differs\n" + diff))
     print("%d passed, %d failed" % (len(args.scenarios) - failed, failed))
     return 1 if failed else 0
 
