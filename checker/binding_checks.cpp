@@ -42,7 +42,7 @@ const wchar_t* KindWhy(Kind kind) {
     case Kind::Deferred: return L"it changes the machine, as the local system";
     case Kind::Impersonated: return L"it works on the installing user's own state";
     case Kind::Rollback: return L"it undoes its partner's work when the script fails";
-    case Kind::CommandLine: return L"it is a rundll32 entry point, never a custom action";
+    case Kind::CommandLine: return L"its entry point takes a command line from rundll32, not an installer session";
   }
   return L"";
 }

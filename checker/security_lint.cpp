@@ -129,22 +129,24 @@ class Tracer {
     if (IsPublic(name) && secured_.count(name)) Report(name + L" (SecureCustomProperties)", path);
     else if (IsPublic(name) && userControl_) Report(name + L" (EnableUserControl)", path);
 
+    // What sets a folder's property sets the folder: the path shows both.
+    const auto directory = tables_.directories.find(name);
+    const bool folder = directory != tables_.directories.end();
+    const std::vector<std::wstring> through = folder ? Then(path, Quoted(L"Directory", name)) : path;
     for (const CustomActionRow& setter : tables_.actions)
       if ((BaseType(setter.type) == 51 || BaseType(setter.type) == 35) && setter.source == name)
-        Text(setter.target, Then(path, Quoted(L"CustomAction", setter.action)));
+        Text(setter.target, Then(through, Quoted(L"CustomAction", setter.action)));
     if (propertyEx_)
       for (const PropertyExRow& row : tables_.propertyEx)
-        if (row.property == name) Text(row.value, Then(path, Quoted(L"PropertyEx", row.property)));
+        if (row.property == name) Text(row.value, Then(through, Quoted(L"PropertyEx", row.property)));
     for (const BoundAction& action : bound_)
       if (action.info)
         for (const auto& set : action.info->sets)
           if (set.front() == name)
             for (size_t from = 1; from < set.size(); ++from)
-              Property(set[from], Then(path, Quoted(L"CustomAction", action.row->action)));
+              Property(set[from], Then(through, Quoted(L"CustomAction", action.row->action)));
 
-    const auto directory = tables_.directories.find(name);
-    if (directory == tables_.directories.end() || Listed(kSystemFolders, name)) return;
-    const std::vector<std::wstring> through = Then(path, Quoted(L"Directory", name));
+    if (!folder || Listed(kSystemFolders, name)) return;
     Text(directory->second.defaultDir, through);
     const std::wstring& parent = directory->second.parent;
     if (!parent.empty() && parent != name) Property(parent, through);
@@ -227,8 +229,11 @@ void CheckUserInput(const PackageTables& tables, std::vector<Finding>& findings)
         }
       }
     }
-    if (action.info->name == std::wstring(L"ProcessPropertyEx")) CheckPropertyExOrder(tables, findings);
   }
+  if (std::any_of(bound.begin(), bound.end(), [](const BoundAction& action) {
+        return action.info && action.info->name == std::wstring(L"ProcessPropertyEx");
+      }))
+    CheckPropertyExOrder(tables, findings);
 }
 
 }  // namespace kvca::check
