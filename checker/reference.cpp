@@ -84,6 +84,7 @@ size_t CheckReference(const std::wstring& path, std::vector<std::wstring>& lines
   }
   const size_t before = lines.size();
   std::map<std::wstring, int> kindLines;  // export -> Kind lines found
+  std::map<Kind, int> kindRows;           // kind -> rows of the binding table
   std::vector<std::wstring> current;
   bool bindingSection = false;
   int number = 0;
@@ -102,6 +103,7 @@ size_t CheckReference(const std::wstring& path, std::vector<std::wstring>& lines
       Kind kind;
       if (cell == std::wstring::npos || !StartsWithKind(line.substr(2), kind) || line.substr(2, cell - 2) != KindText(kind))
         continue;
+      ++kindRows[kind];
       const std::vector<int> types = LeadingTypes(line.substr(cell + 3));
       if (types != KindTypes(kind))
         lines.push_back(where + KindText(kind) + L" lists " + Join(types) + L"; the catalogue: " +
@@ -130,6 +132,10 @@ size_t CheckReference(const std::wstring& path, std::vector<std::wstring>& lines
         lines.push_back(where + name + L" lists " + Join(types) + L"; the catalogue: " + Join(Types(*info)));
     }
   }
+  for (Kind kind : kKinds)
+    if (kindRows[kind] != 1)
+      lines.push_back(std::wstring(L"the binding table has ") + std::to_wstring(kindRows[kind]) + L" rows for " +
+                      KindText(kind) + L"; one expected");
   for (const ExportInfo& info : Exports())
     if (kindLines[info.name] != 1)
       lines.push_back(std::wstring(info.name) + L": " + std::to_wstring(kindLines[info.name]) +
