@@ -4,66 +4,138 @@ namespace kvca::check {
 namespace {
 
 using K = Kind;
-using D = Data;
-using E = Effect;
+using S = Source;
 
-const std::vector<ExportInfo>& Exports() {
-  static const std::vector<ExportInfo> exports = {
+// What the actions do with the inputs a user must not choose.
+const Use kStartsProgram = {true, L"the command line it starts as the local system"};
+const Use kDriverFolder = {true, L"the folder KSInstInstall installs a kernel driver package from as the local system"};
+const Use kCreatesService = {true, L"the service it creates as the local system"};
+const Use kDeletesService = {true, L"the name of the service it stops and deletes as the local system"};
+const Use kImagePath = {true, L"the image path of the providers RegReaderProv registers as the local system"};
+const Use kProviderData = {true, L"the providers RegReaderProv registers as the local system"};
+const Use kProductSetting = {false, L"a setting it writes that only the product reads"};
+const Use kDefaultProvider = {false, L"the installed provider it may make the machine's default of type 75"};
+const Use kCardProvider = {false, L"the provider whose smart-card types it forgets"};
+const Use kReaderValue = {false, L"the registry values the installer writes from its rows as the local system"};
+
+// A 1025 or 3073 binding of these is a trade-off under UAC: an installation
+// started without elevation impersonates the user with a filtered token.
+const wchar_t kIconCacheUac[] =
+    L"under UAC a filtered impersonated token can neither schedule the icon caches' deletion at restart nor open "
+    L"the profile list for all access: the icon caches then stay; \"Controls Folder\" is still deleted";
+const wchar_t kDefaultProviderSystem[] =
+    L"as the local system it deletes the system account's default provider of type 75, not the installing user's";
+const wchar_t kDefaultProviderUac[] =
+    L"under UAC a filtered impersonated token cannot set the machine's default provider";
+
+std::vector<ExportInfo> MakeExports() {
+  std::vector<ExportInfo> exports = {
       // drivers/
-      {L"KSInstInstall", K::Deferred, D::Scheduled, E::InstallsDriverFromFolder, {25002}, nullptr},
-      {L"KSInstUninstall", K::Deferred, D::Scheduled, E::RemovesDriverPackage, {25002}, nullptr},
-      {L"KSInstRollback", K::Rollback, D::Scheduled, E::RemovesDriverPackage, {25002}, nullptr},
-      {L"KSInstCleanUp", K::Deferred, D::None, E::None, {}, nullptr},
-      {L"KSProcess", K::Immediate, D::None, E::None, {}, L"KVDriverPackages"},
-      {L"KSCleanup", K::Immediate, D::None, E::None, {}, nullptr},
-      {L"KSInstallW", K::CommandLine, D::None, E::None, {}, nullptr},
-      {L"KSUninstallW", K::CommandLine, D::None, E::None, {}, nullptr},
+      {L"KSInstInstall", K::Deferred, {}, nullptr, {{S::Scheduled}}, {25002}},
+      {L"KSInstUninstall", K::Deferred, {}, nullptr, {{S::Scheduled}}, {25002}},
+      {L"KSInstRollback", K::Rollback, {}, nullptr, {{S::Scheduled}}, {25002}},
+      {L"KSInstCleanUp", K::Deferred, {}, nullptr, {}, {}},
+      {L"KSProcess", K::Immediate, {}, L"it schedules deferred actions",
+       {{S::Table, L"KVDriverPackages", &kDriverFolder}, {S::Property, L"Intel64"}, {S::Property, L"Msix64"}}, {}},
+      {L"KSCleanup", K::Immediate, {}, nullptr, {}, {}},
+      {L"KSInstallW", K::CommandLine, {}, nullptr, {}, {}},
+      {L"KSUninstallW", K::CommandLine, {}, nullptr, {}, {}},
       // readers/
-      {L"ProcessRegReaders", K::Immediate, D::None, E::None, {666}, L"RegReaders"},
-      {L"RegReaderProv", K::Deferred, D::Scheduled, E::WritesProviderImagePath, {666}, nullptr},
-      {L"ProcessReaderProviders", K::Immediate, D::None, E::None, {}, nullptr},
+      {L"ProcessRegReaders", K::Immediate, {}, nullptr, {{S::Table, L"RegReaders", &kReaderValue}}, {666}},
+      {L"RegReaderProv", K::Deferred, {}, nullptr, {{S::Scheduled}}, {666}},
+      {L"ProcessReaderProviders", K::Immediate, {}, L"it schedules deferred actions",
+       {{S::Property, L"DEFAULTCSP75"},
+        {S::Property, L"INSTALLDIR", &kImagePath},
+        {S::Property, L"INSTALLDIR64", &kImagePath},
+        {S::Property, L"KVMODULENAME", &kProviderData},
+        {S::Property, L"KCLEVEL", &kProviderData},
+        {S::Property, L"Msix64"},
+        {S::Property, L"Intel64"}},
+       {},
+       {{L"DEFAULTCSP75", L"KCLEVEL"}}},
       // services/
-      {L"CheckDll", K::Immediate, D::None, E::None, {6666}, nullptr},
-      {L"UnHookSystem", K::Deferred, D::None, E::None, {}, nullptr},
-      {L"CheckVipNet", K::Immediate, D::None, E::None, {}, nullptr},
-      {L"EnableInteractiveServices", K::Deferred, D::None, E::None, {}, nullptr},
-      {L"SetupCSPTest", K::Deferred, D::SetProperty, E::RunsProgram, {666, 25030}, nullptr},
-      {L"MsiCreateService", K::Deferred, D::SetProperty, E::CreatesService, {1923}, nullptr},
-      {L"MsiCreateServiceRollback", K::Rollback, D::SetProperty, E::DeletesService, {}, nullptr},
-      {L"SetSCardSvrAutoStart", K::Deferred, D::None, E::None, {1923}, nullptr},
+      {L"CheckDll", K::Immediate, {}, nullptr, {}, {6666}},
+      {L"UnHookSystem", K::Deferred, {}, nullptr, {}, {}},
+      {L"CheckVipNet", K::Immediate, {}, nullptr, {}, {}, {{L"VIPNETFOUND"}}},
+      {L"EnableInteractiveServices", K::Deferred, {}, nullptr, {}, {}},
+      {L"SetupCSPTest", K::Deferred, {}, nullptr, {{S::ActionData, nullptr, &kStartsProgram}}, {666, 25030}},
+      {L"MsiCreateService", K::Deferred, {}, nullptr, {{S::ActionData, nullptr, &kCreatesService}}, {1923}},
+      {L"MsiCreateServiceRollback", K::Rollback, {}, nullptr, {{S::ActionData, nullptr, &kDeletesService}}, {}},
+      {L"SetSCardSvrAutoStart", K::Deferred, {}, nullptr, {}, {1923}},
       // providers/
-      {L"SslRegInstall", K::Deferred, D::None, E::None, {}, nullptr},
-      {L"SslRegUninstall", K::Deferred, D::None, E::None, {}, nullptr},
-      {L"SslRegRollback", K::Rollback, D::None, E::None, {}, nullptr},
-      {L"TlsRegUninstall", K::Deferred, D::None, E::None, {}, nullptr},
-      {L"SslRegister", K::Deferred, D::None, E::None, {}, nullptr},
-      {L"DelSecurityProviders30KC1", K::Deferred, D::None, E::None, {}, nullptr},
-      {L"FixDefaultProvider", K::Deferred, D::SetProperty, E::WritesProductSetting, {}, nullptr},
-      {L"FixPrivateKeyLinks", K::AsUser, D::None, E::None, {}, nullptr},
-      {L"UninstallSmartCard", K::Deferred, D::SetProperty, E::WritesProductSetting, {}, nullptr},
-      {L"EnhanceCNG", K::Deferred, D::SetProperty, E::WritesProductSetting, {}, nullptr},
-      {L"SetRegistryLow", K::Deferred, D::None, E::None, {}, nullptr},
-      {L"DelAllReg", K::Deferred, D::None, E::None, {}, nullptr},
-      {L"DelKVCryptographyKey", K::Deferred, D::None, E::None, {}, nullptr},
-      {L"DelKVCSPs", K::Deferred, D::None, E::None, {}, nullptr},
+      {L"SslRegInstall", K::Deferred, {}, nullptr, {}, {}},
+      {L"SslRegUninstall", K::Deferred, {}, nullptr, {}, {}},
+      {L"SslRegRollback", K::Rollback, {}, nullptr, {}, {}},
+      {L"TlsRegUninstall", K::Deferred, {}, nullptr, {}, {}},
+      {L"SslRegister", K::Deferred, {}, nullptr, {}, {}},
+      {L"DelSecurityProviders30KC1", K::Deferred, {}, nullptr, {}, {}},
+      {L"FixDefaultProvider", K::Deferred, {{3073, kDefaultProviderSystem}, {1025, kDefaultProviderUac}},
+       L"it deletes the installing user's default provider and sets the machine's",
+       {{S::ActionData, nullptr, &kDefaultProvider}}, {}},
+      {L"FixPrivateKeyLinks", K::Impersonated, {},
+       L"it changes the installing user's personal certificates; as the local system it would change the system "
+       L"account's and leave the user's",
+       {}, {}},
+      {L"UninstallSmartCard", K::Deferred, {}, nullptr, {{S::ActionData, nullptr, &kCardProvider}}, {}},
+      {L"EnhanceCNG", K::Deferred, {}, nullptr, {{S::ActionData, nullptr, &kProductSetting}}, {}},
+      {L"SetRegistryLow", K::Deferred, {}, nullptr, {}, {}},
+      {L"DelAllReg", K::Deferred, {}, nullptr, {}, {}},
+      {L"DelKVCryptographyKey", K::Deferred, {}, nullptr, {}, {}},
+      {L"DelKVCSPs", K::Deferred, {}, nullptr, {}, {}},
       // features/
-      {L"ProcessPropertyEx", K::Immediate, D::None, E::None, {}, L"PropertyEx"},
-      {L"AddRemovedComponents", K::Immediate, D::None, E::None, {}, nullptr},
-      {L"AddNewFeatures", K::Immediate, D::None, E::None, {}, nullptr},
-      {L"HideKVCSPR1IfInstalled", K::Immediate, D::None, E::None, {}, nullptr},
-      {L"RemoveAppPaths", K::Deferred, D::None, E::None, {}, nullptr},
-      {L"GetCSPProgramW6432Dir", K::Immediate, D::None, E::None, {}, nullptr},
-      {L"MsiGetShortPathName", K::Immediate, D::None, E::None, {}, nullptr},
+      {L"ProcessPropertyEx", K::Immediate, {}, nullptr, {{S::Table, L"PropertyEx"}}, {}},
+      {L"AddRemovedComponents", K::Immediate, {}, nullptr, {}, {}},
+      {L"AddNewFeatures", K::Immediate, {}, nullptr, {{S::Property, L"ProductCode"}}, {}},
+      {L"HideKVCSPR1IfInstalled", K::Immediate, {{257}, {1}}, nullptr, {}, {}},
+      {L"RemoveAppPaths", K::Deferred, {}, nullptr, {{S::Property, L"ProductCode"}}, {}},
+      {L"GetCSPProgramW6432Dir", K::Immediate, {}, nullptr, {}, {}, {{L"GetCSPProgramW6432Dir"}}},
+      {L"MsiGetShortPathName", K::Immediate, {}, nullptr, {{S::Property, L"INSTALLDIR64"}}, {},
+       {{L"INSTALLDIR64", L"INSTALLDIR64"}}},
       // cleanup/
-      {L"UninstallCSP2", K::Immediate, D::None, E::None, {666}, nullptr, L"uninstall.csp.iss"},
-      {L"UninstallTLS2", K::Immediate, D::None, E::None, {666}, nullptr, L"uninstall.tls.iss"},
-      {L"DeleteShortcuts", K::Deferred, D::None, E::None, {}, nullptr},
-      {L"RebuildIconCache", K::Script, D::None, E::None, {}, nullptr},
+      {L"UninstallCSP2", K::Immediate, {}, nullptr,
+       {{S::Property, L"UNINSTALLSTRINGCSP2"}, {S::BinaryRow, L"uninstall.csp.iss"}}, {666}},
+      {L"UninstallTLS2", K::Immediate, {}, nullptr,
+       {{S::Property, L"UNINSTALLSTRINGTLS2"}, {S::BinaryRow, L"uninstall.tls.iss"}}, {666}},
+      {L"DeleteShortcuts", K::Deferred, {}, nullptr, {}, {}},
+      {L"RebuildIconCache", K::Impersonated, {{1025, kIconCacheUac}},
+       L"\"Controls Folder\" is in the removing user's hive; as the local system it would delete the system "
+       L"account's and leave the user's",
+       {}, {}},
   };
+  for (ExportInfo& info : exports)
+    if (info.bindings.empty() && info.kind != Kind::CommandLine)
+      for (int type : KindTypes(info.kind)) info.bindings.push_back({type});
   return exports;
 }
 
 }  // namespace
+
+const wchar_t* KindText(Kind kind) {
+  switch (kind) {
+    case Kind::Immediate: return L"immediate";
+    case Kind::Deferred: return L"deferred without impersonation";
+    case Kind::Impersonated: return L"deferred with impersonation";
+    case Kind::Rollback: return L"rollback";
+    case Kind::CommandLine: return L"rundll32 only";
+  }
+  return L"";
+}
+
+std::vector<int> KindTypes(Kind kind) {
+  switch (kind) {
+    case Kind::Immediate: return {1, 257};
+    case Kind::Deferred: return {3073};
+    case Kind::Impersonated: return {1025};
+    case Kind::Rollback: return {3329};
+    case Kind::CommandLine: break;
+  }
+  return {};
+}
+
+const std::vector<ExportInfo>& Exports() {
+  static const std::vector<ExportInfo> exports = MakeExports();
+  return exports;
+}
 
 const ExportInfo* FindExport(const std::wstring& name) {
   for (const ExportInfo& info : Exports())
@@ -108,26 +180,6 @@ const std::vector<RollbackPair>& RollbackPairs() {
       {L"MsiCreateServiceRollback", L"MsiCreateService"},
   };
   return pairs;
-}
-
-const wchar_t* EffectText(Effect effect) {
-  switch (effect) {
-    case Effect::RunsProgram: return L"starts it as a program";
-    case Effect::InstallsDriverFromFolder: return L"installs a kernel driver package from that folder";
-    case Effect::RemovesDriverPackage: return L"removes the driver package it names";
-    case Effect::CreatesService: return L"creates a service named by it";
-    case Effect::DeletesService: return L"stops and deletes the service it names";
-    case Effect::WritesProviderImagePath: return L"registers a cryptographic provider with it, image path included";
-    case Effect::WritesProductSetting: return L"writes it where only the product reads it";
-    case Effect::None: break;
-  }
-  return L"reads it";
-}
-
-bool IsError(Effect effect) {
-  return effect == Effect::RunsProgram || effect == Effect::InstallsDriverFromFolder ||
-         effect == Effect::CreatesService || effect == Effect::DeletesService ||
-         effect == Effect::WritesProviderImagePath;
 }
 
 }  // namespace kvca::check

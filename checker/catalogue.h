@@ -1,6 +1,7 @@
 // What a package author must know about each export of kvca.dll to bind it:
-// how it runs, what composes its data, which Error rows it sends, which
-// tables it reads, and what it does with its data as the local system.
+// how it runs, the binding types that run it that way, what it reads, what it
+// does with each input a user must not choose, which Error rows it sends.
+// docs/actions.md states the same; `kvca-check --reference` compares the two.
 #pragma once
 
 #include <string>
@@ -9,45 +10,63 @@
 namespace kvca::check {
 
 enum class Kind {
-  Immediate,    // reads or sets properties, tables, feature states
-  Deferred,     // changes the machine: in the script, without impersonation
-  Rollback,     // undoes a deferred action: rollback script, without impersonation
-  AsUser,       // works on the installing user's own state: immediate or impersonated
-  Script,       // in the script, with or without impersonation
-  CommandLine,  // a rundll32 entry point, never a custom action
+  Immediate,     // reads or sets properties, tables, feature states
+  Deferred,      // changes the machine: in the script, as the local system
+  Impersonated,  // works on the installing user's own state: in the script, as that user
+  Rollback,      // undoes a deferred action: rollback script, as the local system
+  CommandLine,   // a rundll32 entry point, never a custom action
 };
 
-// Where a deferred action's CustomActionData comes from.
-enum class Data {
-  None,         // reads none
-  SetProperty,  // a type-51 action named after it, sequenced before it
-  Scheduled,    // set by the library's scheduling action that runs it
+// The kind as docs/actions.md writes it.
+const wchar_t* KindText(Kind kind);
+
+// A binding type an export accepts; `note` says what it costs where the
+// choice is a trade-off (the checker prints it), nullptr where it costs nothing.
+struct Binding {
+  int type;
+  const wchar_t* note = nullptr;
 };
 
-// What an action does with its data when it runs as the local system; the
-// lint's severity follows it.
-enum class Effect {
-  None,
-  RunsProgram,
-  InstallsDriverFromFolder,
-  RemovesDriverPackage,
-  CreatesService,
-  DeletesService,
-  WritesProviderImagePath,
-  WritesProductSetting,  // a value only the product reads
+// What an action does with an input: `error` when a user who chooses the
+// input makes the local system do what `what` says.
+struct Use {
+  bool error;
+  const wchar_t* what;  // "the command line it starts as the local system"
+};
+
+enum class Source {
+  Property,    // an installer property, by name
+  ActionData,  // CustomActionData: the property named after the action
+  Scheduled,   // CustomActionData set by the library's action that schedules it
+  Table,       // a package table, by name
+  BinaryRow,   // a Binary row, by name
+};
+
+struct Input {
+  Source source;
+  const wchar_t* name = nullptr;
+  const Use* use = nullptr;  // nullptr: what it does with it concerns no user
 };
 
 struct ExportInfo {
   const wchar_t* name;
   Kind kind;
-  Data data;
-  Effect effect;
+  std::vector<Binding> bindings;  // the first is the one to choose
+  const wchar_t* why;             // what the action touches, which makes its kind
+  std::vector<Input> reads;
   std::vector<int> errorRows;
-  const wchar_t* table;      // the package table it reads, or nullptr
-  const wchar_t* binaryRow = nullptr;  // the Binary row it reads
+  // Properties it sets, each with the properties its value is made of.
+  std::vector<std::vector<const wchar_t*>> sets = {};
 };
 
+const std::vector<ExportInfo>& Exports();
 const ExportInfo* FindExport(const std::wstring& name);
+// The binding types of a kind, as the table of docs/actions.md lists them.
+std::vector<int> KindTypes(Kind kind);
+
+// Bits of a binding type that change nothing about where and as whom an
+// action runs: 64 ignores its result, 8192 keeps its data out of the log.
+constexpr int kFreeTypeBits = 64 | 8192;
 
 // A table the library reads, with the columns it asks for by name.
 struct ColumnInfo {
@@ -77,8 +96,5 @@ struct RollbackPair {
   const wchar_t* undone;
 };
 const std::vector<RollbackPair>& RollbackPairs();
-
-const wchar_t* EffectText(Effect effect);
-bool IsError(Effect effect);
 
 }  // namespace kvca::check

@@ -9,11 +9,16 @@
 
 namespace kvca::check {
 
+// Printed as: SEVERITY: TABLE['ROW'][ (EXPORT)]: TEXT
 struct Finding {
   bool error;
-  std::wstring row;  // "CustomAction 'KSInstall64'", "Error", "table PropertyEx"
+  std::wstring table;       // "CustomAction", "Error", "PropertyEx", "KVDriverPackages"
+  std::wstring row;         // the row's key; empty for the table as a whole
+  std::wstring exportName;  // the export concerned, or empty
   std::wstring text;
 };
+
+std::wstring FindingLine(const Finding& finding);
 
 // A kvca action: a custom action that calls an export of the library.
 struct BoundAction {
@@ -25,12 +30,17 @@ struct BoundAction {
 // calls a known export from, and any Binary row whose name holds "kvca".
 std::vector<BoundAction> KvcaActions(const PackageTables& tables);
 
-// Each wrongly bound action, sequence place, table, Binary or Error row.
+// Each wrongly bound action, sequence place, table, Binary or Error row; a
+// note for each binding that is a trade-off.
 void CheckBindings(const PackageTables& tables, std::vector<Finding>& findings);
 
-// Each user-settable property that reaches the data of an action that runs as
-// the local system.
+// Each input that a user can choose and that reaches an action running as the
+// local system; each PropertyEx row that uses a property a later row sets.
 void CheckUserInput(const PackageTables& tables, std::vector<Finding>& findings);
+
+// Compares docs/actions.md's Kind lines and binding table with the catalogue;
+// returns the number of disagreements, each printed as a line.
+size_t CheckReference(const std::wstring& path, std::vector<std::wstring>& lines);
 
 // Custom action type bits.
 inline bool InScript(int type) { return (type & 0x400) != 0; }

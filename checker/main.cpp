@@ -1,9 +1,11 @@
 // kvca-check: reads an installation package and reports every kvca action it
 // binds wrongly, and every input a user can choose that reaches an action
 // running as the local system. Exit code 0: no error found; 1: errors found;
-// 2: the package cannot be read.
+// 2: nothing could be checked (no package, a file that is none, bad usage).
+// `--reference ACTIONS.md` compares the action reference with the catalogue.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -20,6 +22,36 @@ void PrintLine(const std::wstring& line) {
   fwrite(utf8.data(), 1, utf8.size(), stdout);
 }
 
+std::wstring Plural(size_t count, const wchar_t* word) {
+  return std::to_wstring(count) + L" " + word + (count == 1 ? L"" : L"s");
+}
+
+int CheckReferenceFile(const std::wstring& path) {
+  std::vector<std::wstring> lines;
+  const size_t disagreements = kvca::check::CheckReference(path, lines);
+  for (const std::wstring& line : lines) PrintLine(line);
+  PrintLine(disagreements ? Plural(disagreements, L"disagreement") + L" with the catalogue"
+                          : L"the reference agrees with the catalogue: " +
+                                Plural(kvca::check::Exports().size(), L"export"));
+  return disagreements ? 1 : 0;
+}
+
+// What the package holds of the library: the actions and the tables they read.
+std::wstring CheckedText(const kvca::check::PackageTables& tables) {
+  using namespace kvca::check;
+  const std::vector<BoundAction> bound = KvcaActions(tables);
+  std::wstring read;
+  for (const wchar_t* table : {L"KVDriverPackages", L"RegReaders", L"PropertyEx"})
+    for (const BoundAction& action : bound)
+      if (action.info && std::any_of(action.info->reads.begin(), action.info->reads.end(), [&](const Input& in) {
+            return in.source == Source::Table && in.name == std::wstring(table);
+          })) {
+        read += (read.empty() ? L", tables " : L", ") + std::wstring(table);
+        break;
+      }
+  return Plural(bound.size(), L"kvca action") + (read.empty() ? L", none of the library's tables" : read);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -28,25 +60,36 @@ int wmain(int argc, wchar_t** argv) {
     printf("kvca-check %s\n", KVCA_VERSION);
     return 0;
   }
+  if (argc == 3 && std::wstring(argv[1]) == L"--reference") return CheckReferenceFile(argv[2]);
   if (argc != 2) {
-    fputs("usage: kvca-check PACKAGE.msi | --version\n", stderr);
+    PrintLine(L"usage: kvca-check PACKAGE.msi | kvca-check --reference ACTIONS.md | kvca-check --version");
+    return 2;
+  }
+  const std::wstring path = argv[1];
+  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    const DWORD code = GetLastError();
+    PrintLine(L"kvca-check: " + path + L" cannot be read (error " + std::to_wstring(code) + L")");
     return 2;
   }
   PackageTables tables;
-  const UINT opened = ReadPackageTables(argv[1], tables);
+  const UINT opened = ReadPackageTables(path, tables);
   if (opened != ERROR_SUCCESS) {
-    fprintf(stderr, "kvca-check: cannot open %ls: %u\n", argv[1], opened);
+    PrintLine(L"kvca-check: " + path + L" is not an installation package (error " + std::to_wstring(opened) + L")");
     return 2;
   }
   std::vector<Finding> findings;
+  if (KvcaActions(tables).empty())
+    findings.push_back({false, L"CustomAction", L"", L"",
+                        L"no row calls an export of kvca.dll: nothing of the library to check"});
   CheckBindings(tables, findings);
   CheckUserInput(tables, findings);
   size_t errors = 0;
   for (const Finding& finding : findings) {
     errors += finding.error;
-    PrintLine(std::wstring(finding.error ? L"error: " : L"note: ") + finding.row + L": " + finding.text);
+    PrintLine(FindingLine(finding));
   }
-  PrintLine(std::to_wstring(errors) + L" errors, " + std::to_wstring(findings.size() - errors) + L" notes");
+  PrintLine(L"checked " + CheckedText(tables) + L": " + Plural(errors, L"error") + L", " +
+            Plural(findings.size() - errors, L"note"));
   fflush(stdout);
   return errors ? 1 : 0;
 }

@@ -49,12 +49,13 @@ void ReadSequence(MSIHANDLE database, const wchar_t* table, PackageTables& table
 void ReadUserSearches(MSIHANDLE database, PackageTables& tables) {
   std::set<std::wstring> userSignatures;
   ForEachRow(database, L"SELECT `Signature_`, `Root` FROM `RegLocator`", [&](MSIHANDLE row) {
-    if (MsiRecordGetInteger(row, 2) == 1) userSignatures.insert(Text(row, 1));  // HKCU
+    const int root = MsiRecordGetInteger(row, 2);  // HKCR merges the user's classes; HKCU; HKU
+    if (root == 0 || root == 1 || root == 3) userSignatures.insert(Text(row, 1));
   });
   ForEachRow(database, L"SELECT `Signature_` FROM `IniLocator`",
              [&](MSIHANDLE row) { userSignatures.insert(Text(row, 1)); });
   ForEachRow(database, L"SELECT `Property`, `Signature_` FROM `AppSearch`", [&](MSIHANDLE row) {
-    if (userSignatures.count(Text(row, 2))) tables.userSearchedProperties.insert(Text(row, 1));
+    if (userSignatures.count(Text(row, 2))) tables.userSearchedProperties[Text(row, 1)] = Text(row, 2);
   });
 }
 
@@ -87,14 +88,21 @@ UINT ReadPackageTables(const std::wstring& path, PackageTables& tables) {
   ForEachRow(db, L"SELECT `Error` FROM `Error`",
              [&](MSIHANDLE row) { tables.errors.insert(MsiRecordGetInteger(row, 1)); });
   ForEachRow(db, L"SELECT `Name` FROM `Binary`", [&](MSIHANDLE row) { tables.binaries.insert(Text(row, 1)); });
-  ForEachRow(db, L"SELECT `Directory`, `Directory_Parent` FROM `Directory`",
-             [&](MSIHANDLE row) { tables.directoryParent[Text(row, 1)] = Text(row, 2); });
+  ForEachRow(db, L"SELECT `Directory`, `Directory_Parent`, `DefaultDir` FROM `Directory`",
+             [&](MSIHANDLE row) { tables.directories[Text(row, 1)] = {Text(row, 2), Text(row, 3)}; });
   ForEachRow(db, L"SELECT `Component`, `Directory_` FROM `Component`",
              [&](MSIHANDLE row) { tables.componentDirectory[Text(row, 1)] = Text(row, 2); });
   ForEachRow(db, L"SELECT `File`, `Component_` FROM `File`",
              [&](MSIHANDLE row) { tables.fileComponent[Text(row, 1)] = Text(row, 2); });
   ForEachRow(db, L"SELECT `Component` FROM `KVDriverPackages`",
              [&](MSIHANDLE row) { tables.driverComponents.push_back(Text(row, 1)); });
+  // The query ProcessPropertyEx runs, so the rows come in the order it sees.
+  ForEachRow(db, L"SELECT `Property`, `Value`, `Flags`, `Condition` FROM `PropertyEx`", [&](MSIHANDLE row) {
+    tables.propertyEx.push_back({Text(row, 1), Text(row, 2), Text(row, 4)});
+  });
+  ForEachRow(db, L"SELECT `Type`, `Name`, `Parameter`, `Value`, `ListProperty` FROM `RegReaders`", [&](MSIHANDLE row) {
+    tables.regReaders.push_back({Text(row, 1) + L"\\" + Text(row, 2) + L"\\" + Text(row, 3), Text(row, 4), Text(row, 5)});
+  });
   ReadUserSearches(db, tables);
   for (const wchar_t* table : {L"KVDriverPackages", L"RegReaders", L"PropertyEx"})
     tables.tableColumns[table] = Columns(db, table);

@@ -25,6 +25,19 @@ struct SequenceRow {
   int sequence = 0;
 };
 
+struct PropertyExRow {
+  std::wstring property, value, condition;
+};
+
+struct RegReadersRow {
+  std::wstring key;  // Type\Name\Parameter
+  std::wstring value, listProperty;
+};
+
+struct DirectoryRow {
+  std::wstring parent, defaultDir;
+};
+
 struct Column {
   std::wstring name;
   std::wstring type;  // as MsiViewGetColumnInfo gives it: "s72", "I2", "v0"
@@ -36,11 +49,14 @@ struct PackageTables {
   std::map<std::wstring, std::wstring> properties;
   std::set<int> errors;
   std::set<std::wstring> binaries;
-  std::map<std::wstring, std::wstring> directoryParent;    // Directory -> Directory_Parent
+  std::map<std::wstring, DirectoryRow> directories;
   std::map<std::wstring, std::wstring> componentDirectory;  // Component -> Directory_
   std::map<std::wstring, std::wstring> fileComponent;       // File -> Component_
   std::vector<std::wstring> driverComponents;               // KVDriverPackages.Component
-  std::set<std::wstring> userSearchedProperties;            // AppSearch through HKCU or a user file
+  std::vector<PropertyExRow> propertyEx;                    // in the order the installer fetches them
+  std::vector<RegReadersRow> regReaders;
+  // AppSearch rows that read the user's own hive or files: Property -> Signature_
+  std::map<std::wstring, std::wstring> userSearchedProperties;
 
   const CustomActionRow* FindAction(const std::wstring& name) const;
   const SequenceRow* FindSequence(const std::wstring& table, const std::wstring& action) const;
