@@ -22,7 +22,7 @@ namespace kvca {
 
 // The removal looks SetupAPI functions up by name in the loaded module, so the
 // module is loaded here and stays loaded for the life of the process.
-static void KeepSetupApiLoaded() { LoadFromSystemFolder(L"setupapi.dll"); }
+static void KeepSetupApiLoaded() { LoadLibraryW(L"setupapi.dll"); }
 
 static const wchar_t kSetupApi[] = L"setupapi.dll";
 

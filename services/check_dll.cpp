@@ -3,7 +3,6 @@
 #include "frame/action.h"
 #include "frame/handles.h"
 #include "frame/installer.h"
-#include "frame/system_library.h"
 
 namespace kvca {
 
@@ -24,7 +23,7 @@ static void ReportLoadFailure(MSIHANDLE install, const wchar_t* library, DWORD c
 // Result: 0, or the Win32 code of the first library that did not load.
 static UINT CheckLibraries(MSIHANDLE install) {
   for (const wchar_t* library : kDelayLoadedLibraries) {
-    ModuleHandle module(LoadFromSystemFolder(library));
+    ModuleHandle module(LoadLibraryW(library));
     if (!module) {
       const DWORD code = GetLastError();
       ReportLoadFailure(install, library, code);
