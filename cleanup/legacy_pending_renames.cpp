@@ -55,6 +55,45 @@ static void LogEntries(MSIHANDLE install, const std::wstring& entries) {
   }
 }
 
+// A pending-rename list is read in pairs: source, then destination (empty for
+// a delete). Empty entries after the last non-empty one are no pairs' members
+// but the way some tools write an empty or closed list: they go, except the
+// one that completes a delete. A list that still has an odd number of entries
+// ends with a source whose destination is missing; it is kept apart, so that
+// what is appended after the pairs starts on a pair of its own.
+struct RenamePairs {
+  std::wstring pairs;     // whole pairs, each entry followed by its NUL
+  std::wstring unpaired;  // the last source of an odd list with its NUL, or empty
+};
+
+static RenamePairs SplitIntoPairs(const std::wstring& entries) {
+  // An entry is empty when its NUL stands first or follows another NUL.
+  size_t end = entries.size();
+  while (end > 0 && (end == 1 || entries[end - 2] == L'\0')) --end;
+  const bool trimmed = end < entries.size();
+  const size_t count = static_cast<size_t>(std::count(entries.begin(), entries.begin() + end, L'\0'));
+  RenamePairs split;
+  if (count % 2 == 0) {
+    split.pairs = entries.substr(0, end);
+  } else if (trimmed) {
+    split.pairs = entries.substr(0, end + 1);
+  } else {
+    const size_t before = entries.rfind(L'\0', end - 2);
+    const size_t start = before == std::wstring::npos ? 0 : before + 1;
+    split.pairs = entries.substr(0, start);
+    split.unpaired = entries.substr(start, end - start);
+  }
+  return split;
+}
+
+// The saved pairs, then those added during the run, then the unpaired sources
+// of both lists in that order.
+static std::wstring MergePendingRenames(const std::wstring& saved, const std::wstring& added) {
+  const RenamePairs before = SplitIntoPairs(saved);
+  const RenamePairs during = SplitIntoPairs(added);
+  return before.pairs + during.pairs + before.unpaired + during.unpaired;
+}
+
 // The text's own terminator closes the multi-string.
 static LONG WritePendingRenames(HKEY key, const std::wstring& entries) {
   const DWORD bytes = static_cast<DWORD>((entries.size() + 1) * sizeof(wchar_t));
@@ -76,11 +115,10 @@ DWORD RevertReg(MSIHANDLE install, const wchar_t* keyPath, const std::wstring& s
     return opened;
   }
 
-  std::wstring merged = saved;
   std::wstring added;
-  if (ReadPendingRenames(key.get(), added) == ERROR_SUCCESS && !added.empty()) merged += added;
+  if (ReadPendingRenames(key.get(), added) != ERROR_SUCCESS) added.clear();
 
-  const LONG written = WritePendingRenames(key.get(), merged);
+  const LONG written = WritePendingRenames(key.get(), MergePendingRenames(saved, added));
   if (written != ERROR_SUCCESS) {
     ReportErrorRecord(install, kSource, L"error SetMultiStringValue \"PendingFileRenameOperations\"",
                       written);
@@ -95,10 +133,9 @@ void PutBackPendingRenames(const std::wstring& saved) noexcept {
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS)
     return;
   try {
-    std::wstring merged = saved;
     std::wstring added;
-    if (ReadPendingRenames(key.get(), added) == ERROR_SUCCESS) merged += added;
-    WritePendingRenames(key.get(), merged);
+    if (ReadPendingRenames(key.get(), added) != ERROR_SUCCESS) added.clear();
+    WritePendingRenames(key.get(), MergePendingRenames(saved, added));
     return;
   } catch (...) {
   }

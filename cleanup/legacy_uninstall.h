@@ -43,7 +43,10 @@ DWORD GetResultCode(MSIHANDLE install, const wchar_t* logPath);
 LONG ReadPendingRenames(HKEY key, std::wstring& entries);
 
 // Writes `saved` back under the Session Manager key, followed by whatever was
-// added to the value meanwhile. Returns 0 or an error code; when the key does
+// added to the value meanwhile, every pair of either list kept whole: empty
+// entries at the end of a list are dropped but for one that completes a
+// delete, and the last source of a list with an odd number of entries goes to
+// the end. Returns 0 or an error code; when the key does
 // not open or the value cannot be written, every saved entry is in the
 // installer log.
 DWORD RevertReg(MSIHANDLE install, const wchar_t* keyPath, const std::wstring& saved);

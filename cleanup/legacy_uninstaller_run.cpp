@@ -10,6 +10,8 @@
 
 namespace kvca {
 
+// The last-error code of a failed call is read in a statement of its own:
+// the texts passed beside it become strings first, which may allocate.
 UINT RunUninstall(MSIHANDLE install, std::wstring commandLine) {
   static const wchar_t kSource[] = L"RunUninstall";
   LogInfo(install, commandLine);
@@ -19,19 +21,22 @@ UINT RunUninstall(MSIHANDLE install, std::wstring commandLine) {
   PROCESS_INFORMATION started = {};
   if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &started)) {
-    ReportErrorRecord(install, kSource, L"CreateProcess() fail: ", GetLastError());
+    const DWORD code = GetLastError();
+    ReportErrorRecord(install, kSource, L"CreateProcess() fail: ", code);
     return ERROR_INSTALL_FAILURE;
   }
   KernelHandle process(started.hProcess);
   KernelHandle thread(started.hThread);
 
   if (WaitForSingleObject(process.get(), INFINITE) == WAIT_FAILED) {
-    ReportErrorRecord(install, kSource, L"WaitForSingleObject() fail", GetLastError());
+    const DWORD code = GetLastError();
+    ReportErrorRecord(install, kSource, L"WaitForSingleObject() fail", code);
     return ERROR_INSTALL_FAILURE;
   }
   DWORD exitCode = 0;
   if (!GetExitCodeProcess(process.get(), &exitCode)) {
-    ReportErrorRecord(install, kSource, L"GetExitCodeProcess() fail", GetLastError());
+    const DWORD code = GetLastError();
+    ReportErrorRecord(install, kSource, L"GetExitCodeProcess() fail", code);
     return ERROR_INSTALL_FAILURE;
   }
   process.reset();

@@ -92,8 +92,10 @@ const FailureRule kRules[] = {
     Fails("GetSystemWindowsDirectoryW", 0, ERROR_NOT_ENOUGH_MEMORY),
     Fails("GetTempFileNameW", 0, ERROR_ACCESS_DENIED),
     Fails("GetTempPathW", 0, ERROR_NOT_ENOUGH_MEMORY),
-    // The delay-load helper's: failed only by --fail-load, never counted.
+    // The delay-load helper's, and the system-folder loads of kvca.dll's own
+    // check and delay-load hook: failed only by --fail-load, never counted.
     Fails("LoadLibraryA", 0, ERROR_MOD_NOT_FOUND),
+    Fails("LoadLibraryExW", 0, ERROR_MOD_NOT_FOUND),
     Fails("LoadLibraryW", 0, ERROR_MOD_NOT_FOUND),
     Fails("LocalAlloc", 0, ERROR_NOT_ENOUGH_MEMORY),
     Releases("LocalFree"),

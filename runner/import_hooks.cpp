@@ -182,6 +182,18 @@ HMODULE WINAPI HookLoadLibraryA(LPCSTR name) {
   return realLoadLibraryA(name);
 }
 
+decltype(&LoadLibraryExW) realLoadLibraryExW;
+
+// kvca.dll loads the system libraries from the system folder, for its own
+// check and for the delay-load helper alike; these loads are not counted.
+HMODULE WINAPI HookLoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags) {
+  if (name && LoadFails(name)) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  return realLoadLibraryExW(name, file, flags);
+}
+
 void* Replacement(const char* name, void* real);
 
 // The delay-load helper looks functions up by the names of the DLL's own import
@@ -218,6 +230,9 @@ void* Replacement(const char* name, void* real) {
   if (strcmp(name, "LoadLibraryW") == 0) {
     realLoadLibraryW = reinterpret_cast<decltype(realLoadLibraryW)>(real);
     forward = reinterpret_cast<void*>(&HookLoadLibraryW);
+  } else if (strcmp(name, "LoadLibraryExW") == 0) {
+    realLoadLibraryExW = reinterpret_cast<decltype(realLoadLibraryExW)>(real);
+    direct = reinterpret_cast<void*>(&HookLoadLibraryExW);
   } else if (strcmp(name, "LoadLibraryA") == 0) {
     realLoadLibraryA = reinterpret_cast<decltype(realLoadLibraryA)>(real);
     direct = reinterpret_cast<void*>(&HookLoadLibraryA);
