@@ -11,6 +11,7 @@ const char kUsage[] =
     "                [--watch NAME]... [--show-table TABLE]... [--command-line TEXT]\n"
     "                [--fail-call N|NAME[:K][@AFTER]] [--fail-load DLL]...\n"
     "                [--count-calls] [--watch-handles] [--trace-calls] [--time] DLL EXPORT\n"
+    "       kvca-run --version\n"
     "STATE: local, source, absent, advertised or default\n";
 
 // On the command line U+2401 stands for the data separator U+0001 and U+2400
