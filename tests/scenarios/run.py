@@ -19,6 +19,7 @@ import tempfile
 import time
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+COMMON = os.path.join(SOURCE, "tests", "scenarios", "common")  # set-ups that scenarios include
 SEPARATOR_SIGN = "\u2401"
 STEPS = ("kvca-run", "msiexec", "rundll32", "run", "show")
 DEFAULT_TIMEOUT = 120
@@ -52,6 +53,13 @@ NOT_STARTED_BY_WINE = re.compile(
     r"\A(Application could not be started, or no application associated with the specified file\.\n"
     r"ShellExecuteEx failed: Internal error\.\n*)?\Z")
 NOT_STARTED_BY_CMD = re.compile(r"^Internal error\.\r?$", re.MULTILINE)
+# The pristine prefix's system binaries (about 700 MB) are shared with each
+# scenario's prefix by hard links instead of copied: Wine only reads them.
+# A file some scenario overwrites (the stand-in winscard.dll) is copied; a
+# scenario that writes into a shared file fails, as it changed the pristine
+# prefix too (see Wine.check_shared).
+SHARED_FILES = re.compile(r"/drive_c/windows/.*\.(dll|exe|sys|drv|ocx|cpl|acm|tlb|ax|nls)$", re.IGNORECASE)
+WRITTEN_SYSTEM_FILES = re.compile(r"/system32/winscard\.dll$", re.IGNORECASE)
 ACTION_RESULTS = {"0": "not run", "1": "success", "2": "cancelled", "3": "failure", "4": "suspended"}
 
 
@@ -96,6 +104,7 @@ class Wine:
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         self.stderr = []
         self.server = self.server_at_end = []
+        self.shared = {}  # file shared with the pristine prefix: its time of change
         self.history = []  # (command, exit code, seconds, output, standard error) of every program
 
     def make_pristine(self):
@@ -119,8 +128,7 @@ class Wine:
             self.stop()
             shutil.rmtree(self.prefix, ignore_errors=True)
             os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
-            # The real folder: a copy of a symlink would let the scenario write into the pristine prefix.
-            subprocess.run(["cp", "-a", os.path.realpath(self.pristine), self.prefix], check=True)
+            self.copy_pristine()
             subprocess.run([self.wineserver, "-p"], env=self.env, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
             self.server = self.server_pids()
@@ -132,6 +140,22 @@ class Wine:
                     raise
                 self.note_retry("boot failed")
                 print("note: the prefix's boot failed, booting a new copy: %s" % error, file=sys.stderr)
+
+    def copy_pristine(self):
+        self.shared = {}
+
+        def link_or_copy(source, target):
+            if SHARED_FILES.search(source) and not WRITTEN_SYSTEM_FILES.search(source):
+                os.link(source, target)
+                self.shared[target] = os.stat(target).st_mtime_ns
+            else:
+                shutil.copy2(source, target)
+        # The real folder: a copy of a symlink would let the scenario write into the pristine prefix.
+        shutil.copytree(os.path.realpath(self.pristine), self.prefix, symlinks=True, copy_function=link_or_copy)
+
+    def written_shared_files(self):
+        return [path for path, mtime in self.shared.items()
+                if os.path.exists(path) and os.stat(path).st_mtime_ns != mtime]
 
     def stop(self):
         if os.path.isdir(self.prefix):
@@ -146,12 +170,20 @@ class Wine:
         if not os.path.isdir(self.prefix):
             return
         self.server_at_end = self.server_pids()
+        written = self.written_shared_files()
         removed = "%s.removed-%d" % (self.prefix, os.getpid())
         shutil.rmtree(removed, ignore_errors=True)
         os.rename(self.prefix, removed)
         subprocess.Popen(["sh", "-c", '"$1" -k; rm -rf "$2"', "sh", self.wineserver, removed],
                          env=dict(self.env, WINEPREFIX=removed), start_new_session=True,
                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if written:
+            # The pristine prefix changed with them: it is made again.
+            spoiled = "%s.spoiled-%d" % (self.pristine, os.getpid())
+            os.rename(self.pristine, spoiled)
+            shutil.rmtree(spoiled, ignore_errors=True)
+            raise ScenarioError("the scenario wrote into %s, shared with the pristine prefix: "
+                                "copy it instead (WRITTEN_SYSTEM_FILES)" % ", ".join(written))
 
     def run(self, args, timeout=DEFAULT_TIMEOUT):
         """Runs a Windows program; returns its standard output as text. Where
@@ -281,10 +313,13 @@ class Scenario:
         self.tables = "C:\\kvca-tables"
         self.step_number = 0
         self.shown_actions = None
+        self.after_last_step = None  # the watches' lines after the last step
 
     # --- reading the file -------------------------------------------------
-    def directives(self):
-        with open(self.path, encoding="utf-8") as f:
+    def directives(self, path=None):
+        """The directives of the scenario, those of an included set-up where
+        its "include NAME" stands (tests/scenarios/common/NAME.scn)."""
+        with open(path or self.path, encoding="utf-8") as f:
             lines = f.read().split("\n")
         i = 0
         while i < len(lines):
@@ -301,7 +336,10 @@ class Scenario:
                 if i == len(lines):
                     raise ScenarioError("block without its closing >>: " + line)
                 i += 1
-            yield line.strip(), block
+            if line.startswith("include "):
+                yield from self.directives(os.path.join(COMMON, line[len("include "):].strip() + ".scn"))
+            else:
+                yield line.strip(), block
 
     def substitute(self, text):
         values = {
@@ -502,6 +540,8 @@ class Scenario:
     def directive(self, line, block):
         kind, _, rest = line.partition(" ")
         rest = rest.strip()
+        if kind not in STEPS + ("actions", "timeout"):
+            self.after_last_step = None
         if kind == "timeout":
             self.timeout = int(rest)
         elif kind == "reg":
@@ -526,12 +566,15 @@ class Scenario:
         elif kind == "watch":
             what, _, target = rest.partition(" ")
             self.watches.append((what, self.substitute(target.strip()), target.strip()))
+        elif kind == "show":  # changes nothing: no look at the watches
+            self.transcript += ["== " + line] + self.step(kind, rest)
         elif kind in STEPS:
-            before = self.states([(w, t) for w, t, _ in self.watches])
+            # What the last step left, unless a directive changed the machine since.
+            before = self.after_last_step or self.states([(w, t) for w, t, _ in self.watches])
             output = self.step(kind, rest)
             self.transcript.append("== " + line)
             self.transcript += output
-            after = self.states([(w, t) for w, t, _ in self.watches])
+            after = self.after_last_step = self.states([(w, t) for w, t, _ in self.watches])
             for (what, target, shown), old, new in zip(self.watches, before, after):
                 changes = ["  - " + l for l in old if l not in new] + ["  + " + l for l in new if l not in old]
                 if changes:
