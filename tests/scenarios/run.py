@@ -111,12 +111,17 @@ class Wine:
         os.makedirs(os.path.dirname(self.pristine), exist_ok=True)
         with open(self.pristine + ".lock", "w") as lock:
             fcntl.flock(lock, fcntl.LOCK_EX)
-            if not os.path.exists(os.path.join(self.pristine, "system.reg")):
+            made = os.path.join(self.pristine, "made-by-run.py")
+            if not os.path.exists(made):
                 shutil.rmtree(self.pristine, ignore_errors=True)
                 env = dict(self.env, WINEPREFIX=self.pristine, WINEDEBUG="-all")
-                subprocess.run(fixed_layout() + [self.wine, "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL, check=False)
+                # 64-bit Windows has "ProgramW6432Dir"; a plain Wine prefix does not.
+                for command in (["wineboot", "-i"], ["reg", "add", "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+                                                    "/v", "ProgramW6432Dir", "/d", "C:\\Program Files", "/f"]):
+                    subprocess.run(fixed_layout() + [self.wine] + command, env=env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL, check=True)
                 subprocess.run([self.wineserver, "-w"], env=env, check=False)
+                open(made, "w").close()
 
     def start(self, attempts=3):
         """A fresh copy of the pristine prefix, booted. Wine 8's device host
