@@ -31,16 +31,21 @@ bool ParseDriverActionData(MSIHANDLE install, DriverActionData& data) {
   wchar_t empty[1] = {L'\0'};
   DWORD length = 0;
   MsiGetPropertyW(install, L"CustomActionData", empty, &length);
+  auto text = AllocateText(static_cast<size_t>(length) + 1);
+  if (!text) return false;
+  DWORD size = length + 1;
+  if (MsiGetPropertyW(install, L"CustomActionData", text.get(), &size) != ERROR_SUCCESS) return false;
+  text[length] = L'\0';
+  return SplitDriverActionData(text.get(), data);
+}
 
-  const size_t capacity = static_cast<size_t>(length) + 1;
+bool SplitDriverActionData(const wchar_t* text, DriverActionData& data) {
+  const size_t capacity = wcslen(text) + 1;
   auto path = AllocateText(capacity);
   auto rest = AllocateText(capacity);
   auto scratch = AllocateText(capacity);
   if (!path || !rest || !scratch) return false;
-
-  DWORD size = length + 1;
-  if (MsiGetPropertyW(install, L"CustomActionData", path.get(), &size) != ERROR_SUCCESS) return false;
-  path[length] = L'\0';
+  wcscpy(path.get(), text);
 
   // Field 2 in the scratch buffer: the long name follows a "|" that stands
   // before the field's end.

@@ -30,5 +30,7 @@ struct DriverActionData {
 // allocated or the property cannot be read. Missing trailing fields give
 // empty texts and 0.
 bool ParseDriverActionData(MSIHANDLE install, DriverActionData& data);
+// The same from the text of the property. False when a buffer cannot be allocated.
+bool SplitDriverActionData(const wchar_t* text, DriverActionData& data);
 
 }  // namespace kvca

@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "drivers/action_data.h"
-#include "support/session.h"
 
 namespace {
 
 using namespace kvca;
-using kvca::test::SessionTest;
 
 struct ParseCase {
   const wchar_t* customActionData;
@@ -34,14 +32,11 @@ const ParseCase kCases[] = {
     {L"", L"", L"", 0, 0},
 };
 
-class DriverActionDataParse : public SessionTest {};
-
-TEST_F(DriverActionDataParse, SplitsTheFiveFields) {
+TEST(DriverActionDataParse, SplitsTheFiveFields) {
   for (const ParseCase& row : kCases) {
     SCOPED_TRACE(::testing::PrintToString(std::wstring(row.customActionData)));
-    SetProperty(L"CustomActionData", row.customActionData);
     DriverActionData data;
-    ASSERT_TRUE(ParseDriverActionData(Session(), data));
+    ASSERT_TRUE(SplitDriverActionData(row.customActionData, data));
     EXPECT_EQ(row.infPath, data.infPath);
     EXPECT_EQ(row.componentId, data.componentId);
     EXPECT_EQ(row.flags, data.flags);
