@@ -93,7 +93,9 @@ class Wine:
         # build/wine/pristine at the same time, and two wineboots in one folder
         # leave a broken prefix.
         self.pristine = os.path.join(build, "wine", "scenario-pristine")
-        self.prefix = os.path.join(build, "wine", "scenarios", name)
+        # Named after the scenario and this process: two runs of one case (the
+        # fault sweep's halves) never share a prefix.
+        self.prefix = os.path.join(build, "wine", "scenarios", "%s-%d" % (name, os.getpid()))
         self.wine = shutil.which("wine") or shutil.which("wine64")
         self.wineserver = os.path.join(os.path.dirname(os.path.realpath(self.wine)), "wineserver")
         if not os.path.exists(self.wineserver):
