@@ -3,5 +3,5 @@
 # in ./build.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
-cmake -S "$top" -B "$top/build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-mingw64.cmake" >/dev/null
+cmake -G Ninja -S "$top" -B "$top/build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-mingw64.cmake" >/dev/null
 cmake --build "$top/build" -j"$(nproc)"

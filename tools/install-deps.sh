@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages that building and testing kvca need.
 set -eu
-packages="cmake make g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
+packages="cmake ninja-build g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
           wine wine64 wixl msitools googletest osslsigncode openssl"
 missing=""
 for package in $packages; do

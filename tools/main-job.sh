@@ -12,7 +12,7 @@ sh "$top/tools/install-deps.sh"
 # payloads, and the stand-in uninstaller of the older products (an example in
 # the README). The test programs are left to tools/test.sh.
 build="$top/build"
-cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-mingw64.cmake" >/dev/null
+cmake -G Ninja -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-mingw64.cmake" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target package_msi legacy_uninstaller
 
 package="$build/package/kvca-reference.msi"
@@ -22,7 +22,7 @@ wine=$(command -v wine)
 if setarch "$(uname -m)" -R true 2>/dev/null; then
   wine() { setarch "$(uname -m)" -R "$wine" "$@"; }
 fi
-export WINEPREFIX="$build/wine/main-job" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$build/wine/main-job" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winebus.sys=d"
 sh "$top/tests/support/fresh-prefix.sh" "$wine" "$build/wine/pristine" "$WINEPREFIX"
 trap 'wineserver -k 2>/dev/null || true' EXIT
 winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }

@@ -147,7 +147,7 @@ sync_copy() {
 
 build_copy() {
   if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$src" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchain-mingw64.cmake" >/dev/null
+    cmake -G Ninja -S "$src" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchain-mingw64.cmake" >/dev/null
   fi
   cmake --build "$build" -j2
 }

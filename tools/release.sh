@@ -27,7 +27,7 @@ trap 'rm -rf "$work"' EXIT
 echo "kvca $version from $commit"
 mkdir "$work/src"
 git -C "$top" archive "$commit" | tar -x -C "$work/src"
-cmake -S "$work/src" -B "$work/build" -DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/toolchain-mingw64.cmake" \
+cmake -G Ninja -S "$work/src" -B "$work/build" -DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/toolchain-mingw64.cmake" \
       -DKVCA_BUILD_TESTS=OFF >/dev/null
 cmake --build "$work/build" -j"$(nproc)" --target kvca kvca_run kvca_check package_msi >/dev/null
 

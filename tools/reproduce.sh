@@ -14,7 +14,7 @@ binaries="kvca.dll kvca-run.exe kvca-check.exe"
 build() {  # build FOLDER: the commit's tree in FOLDER/src, built in FOLDER/out
   mkdir -p "$1/src"
   git -C "$top" archive "$commit" | tar -x -C "$1/src"
-  cmake -S "$1/src" -B "$1/out" -DCMAKE_TOOLCHAIN_FILE="$1/src/cmake/toolchain-mingw64.cmake" \
+  cmake -G Ninja -S "$1/src" -B "$1/out" -DCMAKE_TOOLCHAIN_FILE="$1/src/cmake/toolchain-mingw64.cmake" \
         -DKVCA_BUILD_TESTS=OFF >/dev/null
   cmake --build "$1/out" -j"$(nproc)" --target kvca kvca_run kvca_check >/dev/null
 }

@@ -18,7 +18,7 @@ log="$build/soak.log"
 loader=""
 if [ -n "$load" ]; then
   scratch=$(mktemp -d)
-  cmake -S "$top" -B "$scratch" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-mingw64.cmake" \
+  cmake -G Ninja -S "$top" -B "$scratch" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-mingw64.cmake" \
         -DKVCA_BUILD_TESTS=OFF >/dev/null
   ( while :; do cmake --build "$scratch" --target clean >/dev/null 2>&1
                 cmake --build "$scratch" -j2 >/dev/null 2>&1; done ) &

@@ -60,6 +60,10 @@ NOT_STARTED_BY_CMD = re.compile(r"^Internal error\.\r?$", re.MULTILINE)
 # prefix too (see Wine.check_shared).
 SHARED_FILES = re.compile(r"/drive_c/windows/.*\.(dll|exe|sys|drv|ocx|cpl|acm|tlb|ax|nls)$", re.IGNORECASE)
 WRITTEN_SYSTEM_FILES = re.compile(r"/system32/winscard\.dll$", re.IGNORECASE)
+# No Gecko or Mono to install; no menu entries written for the Linux desktop
+# and no game controllers looked for: both cost each boot and installation
+# CPU time, and no scenario is about them.
+WINE_DLL_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d;winebus.sys=d"
 ACTION_RESULTS = {"0": "not run", "1": "success", "2": "cancelled", "3": "failure", "4": "suspended"}
 
 
@@ -80,6 +84,15 @@ def fixed_layout():
     return fixed_layout.prefix
 
 
+def system_program(name):
+    """Wine's loader hands a bare program name ("cmd") to start.exe, which
+    then starts the program: two processes for one. A system program is
+    named by its path instead."""
+    if re.fullmatch(r"[A-Za-z0-9_]+", name):
+        return "C:\\windows\\system32\\%s.exe" % name
+    return name
+
+
 def windows_path(path):
     return "Z:" + path.replace("/", "\\")
 
@@ -89,10 +102,10 @@ class Wine:
 
     def __init__(self, build, name):
         self.build = build
-        # A pristine prefix of its own: the GoogleTest programs' fixture makes
-        # build/wine/pristine at the same time, and two wineboots in one folder
-        # leave a broken prefix.
-        self.pristine = os.path.join(build, "wine", "scenario-pristine")
+        # The tests' pristine prefix: the GoogleTest programs' prefix is a
+        # copy of it too (made after it, as two wineboots in one folder leave
+        # a broken prefix). The main job makes build/wine/pristine for itself.
+        self.pristine = os.path.join(build, "wine", "tests-pristine")
         # Named after the scenario and this process: two runs of one case (the
         # fault sweep's halves) never share a prefix.
         self.prefix = os.path.join(build, "wine", "scenarios", "%s-%d" % (name, os.getpid()))
@@ -103,7 +116,7 @@ class Wine:
         # Wine's errors of every channel: a program that ends before it ran
         # leaves its reason there, in the failure's record.
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all,err+all,warn+msi",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
+                        WINEDLLOVERRIDES=WINE_DLL_OVERRIDES)
         self.stderr = []
         self.server = self.server_at_end = []
         self.shared = {}  # file shared with the pristine prefix: its time of change
@@ -208,7 +221,8 @@ class Wine:
         started = time.monotonic()
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err_file:
             try:
-                self.returncode = subprocess.run(fixed_layout() + [self.wine] + args, env=self.env,
+                self.returncode = subprocess.run(fixed_layout() + [self.wine, system_program(args[0])] + args[1:],
+                                                 env=self.env,
                                                  stdin=subprocess.DEVNULL,
                                                  stdout=out, stderr=err_file, timeout=timeout).returncode
             except subprocess.TimeoutExpired:
