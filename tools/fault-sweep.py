@@ -149,6 +149,7 @@ class Sweep(runner.Scenario):
         for line, block in segment.setup:
             kind, _, rest = line.partition(" ")
             if kind == "reset":
+                self.flush_setup()
                 self.wine.cmd(self.substitute(rest.strip()), self.timeout)
             else:
                 self.directive(line, block)

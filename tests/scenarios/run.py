@@ -22,6 +22,10 @@ SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file_
 COMMON = os.path.join(SOURCE, "tests", "scenarios", "common")  # set-ups that scenarios include
 SEPARATOR_SIGN = "\u2401"
 STEPS = ("kvca-run", "msiexec", "rundll32", "run", "show")
+# Directives whose Windows commands wait for the next step or look, to run in
+# one batch (Scenario.flush_setup), and those that do not touch the machine.
+SETUP_COMMANDS = ("reg", "override", "winver", "setup")
+NOT_MACHINE = ("watch", "actions", "timeout")
 DEFAULT_TIMEOUT = 120
 
 # Wine's standard error when a program or a custom action crashed (a stack
@@ -335,6 +339,7 @@ class Scenario:
         self.step_number = 0
         self.shown_actions = None
         self.after_last_step = None  # the watches' lines after the last step
+        self.pending_setup = []  # set-up commands not run yet (see flush_setup)
 
     # --- reading the file -------------------------------------------------
     def directives(self, path=None):
@@ -418,21 +423,34 @@ class Scenario:
 
     def import_reg(self, block):
         text = "REGEDIT4\r\n\r\n" + "".join(self.substitute(l) + "\r\n" for l in block)
-        target = self.wine.unix_path("C:\\kvca-import.reg")
-        with open(target, "wb") as f:
+        name = "C:\\kvca-import-%d.reg" % len(self.pending_setup)
+        with open(self.wine.unix_path(name), "wb") as f:
             f.write(text.encode("utf-8"))
-        out, code = self.wine.cmd("reg import C:\\kvca-import.reg")
-        if code != 0:
-            raise ScenarioError("reg import failed: " + out)
+        self.setup("reg import " + name)
 
     def setup(self, line):
-        out, code = self.wine.cmd(line, self.timeout)
+        self.pending_setup.append(line)
+
+    def flush_setup(self):
+        """Runs the set-up commands given since the last step or look in one
+        batch: each Windows process costs about a tenth of a CPU-second, and
+        nothing looks at the machine between them. The batch stops at the
+        first command that ends with an exit code other than 0."""
+        lines, self.pending_setup = self.pending_setup, []
+        if not lines:
+            return
+        batch = "".join('%s\r\nif not "%%ERRORLEVEL%%"=="0" (echo kvca-setup-failed=%d& goto kvca_end)\r\n'
+                        % (line, number) for number, line in enumerate(lines)) + ":kvca_end"
+        out, code = self.wine.cmd(batch, self.timeout)
         if code != 0:
-            raise ScenarioError("setup failed (exit %d): %s\n%s" % (code, line, out))
+            failed = re.search(r"kvca-setup-failed=(\d+)\s*$", out)
+            line = lines[int(failed.group(1))] if failed else "; ".join(lines)
+            raise ScenarioError("setup failed (exit %d): %s\n%s" % (code, line, out[:failed.start()] if failed else out))
 
     def states(self, watches):
         """The lines of each watched (kind, target): registry keys and services
         in one look, folders from the Linux side."""
+        self.flush_setup()
         queries = []
         for kind, target in watches:
             if kind == "reg":
@@ -479,6 +497,7 @@ class Scenario:
 
     # --- steps ----------------------------------------------------------------
     def step(self, kind, rest):
+        self.flush_setup()
         self.step_number += 1
         if kind == "kvca-run":
             command = [os.path.join(self.build, "kvca-run.exe")] + self.words(rest)
@@ -554,6 +573,7 @@ class Scenario:
         try:
             for line, block in self.directives():
                 self.directive(line, block)
+            self.flush_setup()
         finally:
             self.wine.remove()
         return normalise("\n".join(self.transcript) + "\n", self)
@@ -563,6 +583,8 @@ class Scenario:
         rest = rest.strip()
         if kind not in STEPS + ("actions", "timeout"):
             self.after_last_step = None
+        if kind not in SETUP_COMMANDS + NOT_MACHINE:
+            self.flush_setup()
         if kind == "timeout":
             self.timeout = int(rest)
         elif kind == "reg":
