@@ -4,4 +4,6 @@
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 cmake -G Ninja -S "$top" -B "$top/build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-mingw64.cmake" >/dev/null
-cmake --build "$top/build" -j"$(nproc)"
+# Ninja runs two jobs more than there are cores: one waiting on a link or a
+# package keeps no core idle.
+cmake --build "$top/build"
