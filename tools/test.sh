@@ -10,6 +10,6 @@ pristine=$!
 sh "$top/tools/build.sh"
 wait "$pristine"
 cd "$top/build"
-# Twice as many tests as cores: a test under Wine spends about a quarter of
-# its time waiting on the Wine server and its services.
-ctest -j"$(( 2 * $(nproc) ))" --output-on-failure
+# Three times as many tests as cores: a test under Wine spends about a tenth
+# of its time waiting on services and installations.
+ctest -j"$(( 3 * $(nproc) ))" --output-on-failure

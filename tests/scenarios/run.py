@@ -64,10 +64,12 @@ NOT_STARTED_BY_CMD = re.compile(r"^Internal error\.\r?$", re.MULTILINE)
 # prefix too (see Wine.check_shared).
 SHARED_FILES = re.compile(r"/drive_c/windows/.*\.(dll|exe|sys|drv|ocx|cpl|acm|tlb|ax|nls)$", re.IGNORECASE)
 WRITTEN_SYSTEM_FILES = re.compile(r"/system32/winscard\.dll$", re.IGNORECASE)
-# No Gecko or Mono to install; no menu entries written for the Linux desktop
-# and no game controllers looked for: both cost each boot and installation
-# CPU time, and no scenario is about them.
-WINE_DLL_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d;winebus.sys=d"
+# No Gecko or Mono to install; no menu entries written for the Linux desktop,
+# no game controllers looked for and no desktop window (explorer.exe, which the
+# first program that loads user32 starts): each costs every prefix CPU time,
+# and the library opens no window and talks to no shell (installations run
+# with /qn).
+WINE_DLL_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d;winebus.sys=d;explorer.exe=d"
 ACTION_RESULTS = {"0": "not run", "1": "success", "2": "cancelled", "3": "failure", "4": "suspended"}
 
 

@@ -4,7 +4,7 @@
 # usage: fresh-prefix.sh WINE PRISTINE PREFIX
 set -eu
 wine=$1 pristine=$2 prefix=$3
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winebus.sys=d"
+export WINEDEBUG=-all WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d;winebus.sys=d;explorer.exe=d}"
 wineserver=$(dirname "$(command -v "$wine")")/wineserver
 # Address randomisation off, as in wine-run.
 if setarch "$(uname -m)" -R true 2>/dev/null; then wine="setarch $(uname -m) -R $wine"; fi
