@@ -28,7 +28,7 @@ fi
 i=1
 while [ "$i" -le "$runs" ] && [ ! -e "$build/soak.stop" ]; do
   start=$(date +%s)
-  (cd "$build" && ctest -j2 >"$build/soak-run.txt" 2>&1)
+  (cd "$build" && ctest -j"$(( 3 * $(nproc) ))" >"$build/soak-run.txt" 2>&1)  # as tools/test.sh
   code=$?
   end=$(date +%s)
   failed=$(grep -E '^\s+[0-9]+ - ' "$build/soak-run.txt" | sed 's/^ *[0-9]* - //' | tr '\n' ' ')
