@@ -228,8 +228,7 @@ class Wine:
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err_file:
             try:
                 self.returncode = subprocess.run(fixed_layout() + [self.wine, system_program(args[0])] + args[1:],
-                                                 env=self.env,
-                                                 stdin=subprocess.DEVNULL,
+                                                 env=self.env, stdin=subprocess.DEVNULL,
                                                  stdout=out, stderr=err_file, timeout=timeout).returncode
             except subprocess.TimeoutExpired:
                 self.history.append((args, None, time.monotonic() - started, b"", ""))
@@ -499,7 +498,6 @@ class Scenario:
 
     # --- steps ----------------------------------------------------------------
     def step(self, kind, rest):
-        self.flush_setup()
         self.step_number += 1
         if kind == "kvca-run":
             command = [os.path.join(self.build, "kvca-run.exe")] + self.words(rest)
