@@ -10,6 +10,7 @@ import os
 import platform
 import pwd
 import re
+import select
 import shlex
 import shutil
 import subprocess
@@ -121,6 +122,7 @@ class Wine:
         self.server = self.server_at_end = []
         self.shared = {}  # file shared with the pristine prefix: its time of change
         self.history = []  # (command, exit code, seconds, output, standard error) of every program
+        self.resident = None  # the program that answers lines (see ask), with its standard error
 
     def make_pristine(self):
         os.makedirs(os.path.dirname(self.pristine), exist_ok=True)
@@ -184,6 +186,7 @@ class Wine:
                 if os.path.exists(path) and os.stat(path).st_mtime_ns != mtime]
 
     def stop(self):
+        self.end_resident(at_once=True)
         if os.path.isdir(self.prefix):
             subprocess.run([self.wineserver, "-k"], env=self.env, stderr=subprocess.DEVNULL, check=False)
             subprocess.run([self.wineserver, "-w"], env=self.env, stderr=subprocess.DEVNULL, check=False)
@@ -195,6 +198,7 @@ class Wine:
         once. The Wine server follows the folder, not its name."""
         if not os.path.isdir(self.prefix):
             return
+        self.end_resident()
         self.server_at_end = self.server_pids()
         written = self.written_shared_files()
         removed = "%s.removed-%d" % (self.prefix, os.getpid())
@@ -244,6 +248,59 @@ class Wine:
             raise ScenarioError("crash or missing entry point in %s:\n  %s" %
                                 (" ".join(args), "\n  ".join(crashes)))
         return stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+
+    def ask(self, program, line, timeout=DEFAULT_TIMEOUT):
+        """Writes a line to a program that answers each line of its standard
+        input with lines up to "== end" (watchstate.exe), and returns the
+        answer. The program is started at the first question and stays until
+        the prefix ends: a Windows process costs about a tenth of a CPU-second."""
+        fresh = self.resident is None
+        if fresh:
+            errors = tempfile.TemporaryFile()
+            process = subprocess.Popen(fixed_layout() + [self.wine, program], env=self.env, stdin=subprocess.PIPE,
+                                       stdout=subprocess.PIPE, stderr=errors)
+            self.resident = (process, errors)
+        process, errors = self.resident
+        started, answer = time.monotonic(), b""
+        try:
+            process.stdin.write(line.encode("utf-8") + b"\n")
+            process.stdin.flush()
+            while not answer.endswith(b"== end\n"):
+                left = started + timeout - time.monotonic()
+                if left <= 0 or not select.select([process.stdout], [], [], left)[0]:
+                    raise ScenarioError("time limit of %d s reached: %s" % (timeout, program))
+                read = os.read(process.stdout.fileno(), 65536)
+                if not read:
+                    raise ScenarioError("%s ended (exit %s) before its answer" % (program, process.wait()))
+                answer += read
+        except (ScenarioError, BrokenPipeError) as error:
+            errors.seek(0)
+            self.history.append(([program, line], process.poll(), time.monotonic() - started, answer,
+                                 errors.read().decode("utf-8", "replace")))
+            self.end_resident(at_once=True)
+            if fresh and not fixed_layout() and not answer and process.returncode == 1:
+                self.note_retry("Wine did not start the program")
+                return self.ask(program, line, timeout)
+            raise ScenarioError(str(error))
+        self.history.append(([program, line], 0, time.monotonic() - started, answer, ""))
+        return answer.decode("utf-8", "replace")
+
+    def end_resident(self, at_once=False):
+        """Ends the answering program: at the end of its input, or at once."""
+        if self.resident is None:
+            return
+        process, errors = self.resident
+        self.resident = None
+        if not at_once:
+            process.stdin.close()
+            try:
+                process.wait(10)
+            except subprocess.TimeoutExpired:
+                pass
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+        errors.close()
 
     def cmd(self, line, timeout=DEFAULT_TIMEOUT):
         """Runs a command line through cmd; returns its output and its full exit
@@ -472,11 +529,8 @@ class Scenario:
         return result
 
     def look(self, queries):
-        """Runs the fixture watchstate.exe: {(kind, target): lines}."""
-        command = [os.path.join(self.build, "tests", "fixtures", "watchstate.exe")] + queries
-        out = self.wine.run(command)
-        if not out.endswith("== end\n"):
-            raise ScenarioError("watchstate.exe printed no end: %r" % out[-400:])
+        """Asks the fixture watchstate.exe: {(kind, target): lines}."""
+        out = self.wine.ask(os.path.join(self.build, "tests", "fixtures", "watchstate.exe"), "\t".join(queries))
         seen, lines = {}, None
         for line in out.split("\n"):
             if line.startswith("== "):
