@@ -122,7 +122,7 @@ class Wine:
         self.server = self.server_at_end = []
         self.shared = {}  # file shared with the pristine prefix: its time of change
         self.history = []  # (command, exit code, seconds, output, standard error) of every program
-        self.resident = None  # the program that answers lines (see ask), with its standard error
+        self.residents = {}  # program: (process, standard error) of the programs that answer lines (ask)
 
     def make_pristine(self):
         os.makedirs(os.path.dirname(self.pristine), exist_ok=True)
@@ -241,82 +241,85 @@ class Wine:
             out.seek(0)
             err_file.seek(0)
             stdout, err = out.read(), err_file.read().decode("utf-8", "replace")
-        self.stderr.append(err)
         self.history.append((args, self.returncode, time.monotonic() - started, stdout, err))
+        self.check_crashes(args, err)
+        return stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+
+    def check_crashes(self, args, err):
+        self.stderr.append(err)
         crashes = [line for line in err.splitlines() if CRASH_LINES.search(line)]
         if crashes:
             raise ScenarioError("crash or missing entry point in %s:\n  %s" %
                                 (" ".join(args), "\n  ".join(crashes)))
-        return stdout.decode("utf-8", "replace").replace("\r\n", "\n")
 
-    def ask(self, program, line, timeout=DEFAULT_TIMEOUT):
+    def ask(self, program, line, end, timeout=DEFAULT_TIMEOUT):
         """Writes a line to a program that answers each line of its standard
-        input with lines up to "== end" (watchstate.exe), and returns the
-        answer. The program is started at the first question and stays until
-        the prefix ends: a Windows process costs about a tenth of a CPU-second."""
-        fresh = self.resident is None
+        input (watchstate.exe, cmd) and returns its answer, up to the end that
+        the bytes pattern `end` matches. The program is started at the first
+        line and stays until the prefix ends: a Windows process costs about a
+        tenth of a CPU-second. Its standard output is a pipe, read up to the
+        end of each answer only: a process it starts may hold it open."""
+        fresh = program not in self.residents
         if fresh:
             errors = tempfile.TemporaryFile()
-            process = subprocess.Popen(fixed_layout() + [self.wine, program], env=self.env, stdin=subprocess.PIPE,
-                                       stdout=subprocess.PIPE, stderr=errors)
-            self.resident = (process, errors)
-        process, errors = self.resident
-        started, answer = time.monotonic(), b""
+            self.residents[program] = (subprocess.Popen(
+                fixed_layout() + [self.wine, system_program(program)] + (["/q", "/k", "rem"] if program == "cmd" else []),
+                env=self.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=errors), errors)
+        process, errors = self.residents[program]
+        started, answer, said = time.monotonic(), b"", os.fstat(errors.fileno()).st_size
         try:
-            process.stdin.write(line.encode("utf-8") + b"\n")
+            process.stdin.write(line.encode("utf-8") + b"\r\n")
             process.stdin.flush()
-            while not answer.endswith(b"== end\n"):
+            while not re.search(end, answer):
                 left = started + timeout - time.monotonic()
                 if left <= 0 or not select.select([process.stdout], [], [], left)[0]:
-                    raise ScenarioError("time limit of %d s reached: %s" % (timeout, program))
+                    raise ScenarioError("time limit of %d s reached: %s" % (timeout, line))
                 read = os.read(process.stdout.fileno(), 65536)
                 if not read:
                     raise ScenarioError("%s ended (exit %s) before its answer" % (program, process.wait()))
                 answer += read
         except (ScenarioError, BrokenPipeError) as error:
-            errors.seek(0)
-            self.history.append(([program, line], process.poll(), time.monotonic() - started, answer,
-                                 errors.read().decode("utf-8", "replace")))
-            self.end_resident(at_once=True)
+            self.end_resident(program, at_once=True)
             if fresh and not fixed_layout() and not answer and process.returncode == 1:
                 self.note_retry("Wine did not start the program")
-                return self.ask(program, line, timeout)
+                return self.ask(program, line, end, timeout)
             raise ScenarioError(str(error))
-        self.history.append(([program, line], 0, time.monotonic() - started, answer, ""))
-        return answer.decode("utf-8", "replace")
+        finally:
+            # The child writes at its own offset in the file: read without moving it.
+            err = os.pread(errors.fileno(), 1 << 20, said).decode("utf-8", "replace")
+            self.history.append(([program, line], None, time.monotonic() - started, answer, err))
+        self.check_crashes([program, line], err)
+        return answer.decode("utf-8", "replace").replace("\r\n", "\n")
 
-    def end_resident(self, at_once=False):
-        """Ends the answering program: at the end of its input, or at once."""
-        if self.resident is None:
-            return
-        process, errors = self.resident
-        self.resident = None
-        if not at_once:
-            process.stdin.close()
-            try:
-                process.wait(10)
-            except subprocess.TimeoutExpired:
-                pass
-        if process.poll() is None:
-            process.kill()
-            process.wait()
-        errors.close()
+    def end_resident(self, program=None, at_once=False):
+        """Ends an answering program (all of them by default): at the end of
+        its input, or at once."""
+        for name in [program] if program else list(self.residents):
+            process, _ = self.residents.pop(name, (None, None))
+            if process and not at_once:
+                process.stdin.close()
+                try:
+                    process.wait(10)
+                except subprocess.TimeoutExpired:
+                    pass
+            if process and process.poll() is None:
+                process.kill()
+                process.wait()
 
     def cmd(self, line, timeout=DEFAULT_TIMEOUT):
         """Runs a command line through cmd; returns its output and its full exit
         code (the Linux side would see it cut to 8 bits). The line goes through
-        a batch file so that it reaches cmd exactly as written."""
+        a batch file so that it reaches cmd exactly as written; a variable it
+        sets holds in its batch only (setlocal), and its programs read no
+        input (the resident cmd's is the runner's)."""
         with open(self.unix_path("C:\\kvca-step.bat"), "wb") as f:
-            f.write(("@echo off\r\n%s\r\necho kvca-exit=%%ERRORLEVEL%%\r\n" % line).encode("utf-8"))
-        out = self.run(["cmd", "/c", "C:\\kvca-step.bat"], timeout)
+            f.write(("@echo off\r\nsetlocal\r\n%s\r\necho kvca-exit=%%ERRORLEVEL%%\r\n" % line).encode("utf-8"))
+        out = self.ask("cmd", "call C:\\kvca-step.bat < NUL", rb"kvca-exit=-?\d+\r\n$", timeout)
         if not fixed_layout() and re.search(r"kvca-exit=9009\s*$", out) and \
                 NOT_STARTED_BY_CMD.search(self.stderr[-1]):
             self.note_retry("Wine did not start the program of a batch line")
-            out = self.run(["cmd", "/c", "C:\\kvca-step.bat"], timeout)
+            out = self.ask("cmd", "call C:\\kvca-step.bat < NUL", rb"kvca-exit=-?\d+\r\n$", timeout)
         match = re.search(r"kvca-exit=(-?\d+)\s*$", out)
-        if not match:
-            raise ScenarioError("no exit code from: %s\noutput: %r\nWine said: %s" %
-                                (line, out[-400:], self.stderr[-1][-800:]))
         return out[:match.start()], int(match.group(1))
 
     def server_pids(self):
@@ -398,6 +401,7 @@ class Scenario:
         self.shown_actions = None
         self.after_last_step = None  # the watches' lines after the last step
         self.pending_setup = []  # set-up commands not run yet (see flush_setup)
+        self.new_environment = False  # a set-up changed an Environment key (see flush_setup)
 
     # --- reading the file -------------------------------------------------
     def directives(self, path=None):
@@ -484,22 +488,28 @@ class Scenario:
         name = "C:\\kvca-import-%d.reg" % len(self.pending_setup)
         with open(self.wine.unix_path(name), "wb") as f:
             f.write(text.encode("utf-8"))
-        self.setup("reg import " + name)
+        self.setup("reg import " + name, text)
 
-    def setup(self, line):
+    def setup(self, line, text=None):
+        self.new_environment |= bool(re.search(r"\\Environment\b", text or line, re.IGNORECASE))
         self.pending_setup.append(line)
 
     def flush_setup(self):
         """Runs the set-up commands given since the last step or look in one
         batch: each Windows process costs about a tenth of a CPU-second, and
         nothing looks at the machine between them. The batch stops at the
-        first command that ends with an exit code other than 0."""
+        first command that ends with an exit code other than 0. A process
+        takes its environment from the registry when Wine starts it: after a
+        set-up that changed an Environment key, the steps get a new cmd."""
         lines, self.pending_setup = self.pending_setup, []
         if not lines:
             return
         batch = "".join('%s\r\nif not "%%ERRORLEVEL%%"=="0" (echo kvca-setup-failed=%d& goto kvca_end)\r\n'
                         % (line, number) for number, line in enumerate(lines)) + ":kvca_end"
         out, code = self.wine.cmd(batch, self.timeout)
+        if self.new_environment:
+            self.wine.end_resident("cmd")
+            self.new_environment = False
         if code != 0:
             failed = re.search(r"kvca-setup-failed=(\d+)\s*$", out)
             line = lines[int(failed.group(1))] if failed else "; ".join(lines)
@@ -530,7 +540,8 @@ class Scenario:
 
     def look(self, queries):
         """Asks the fixture watchstate.exe: {(kind, target): lines}."""
-        out = self.wine.ask(os.path.join(self.build, "tests", "fixtures", "watchstate.exe"), "\t".join(queries))
+        out = self.wine.ask(os.path.join(self.build, "tests", "fixtures", "watchstate.exe"), "\t".join(queries),
+                            rb"== end\n$")
         seen, lines = {}, None
         for line in out.split("\n"):
             if line.startswith("== "):
