@@ -252,13 +252,14 @@ class Wine:
             raise ScenarioError("crash or missing entry point in %s:\n  %s" %
                                 (" ".join(args), "\n  ".join(crashes)))
 
-    def ask(self, program, line, end, timeout=DEFAULT_TIMEOUT):
+    def ask(self, program, line, end, timeout=DEFAULT_TIMEOUT, shown=None):
         """Writes a line to a program that answers each line of its standard
         input (watchstate.exe, cmd) and returns its answer, up to the end that
         the bytes pattern `end` matches. The program is started at the first
         line and stays until the prefix ends: a Windows process costs about a
         tenth of a CPU-second. Its standard output is a pipe, read up to the
-        end of each answer only: a process it starts may hold it open."""
+        end of each answer only: a process it starts may hold it open. The
+        record of programs shows `shown` for the line, when given."""
         fresh = program not in self.residents
         if fresh:
             errors = tempfile.TemporaryFile()
@@ -266,29 +267,30 @@ class Wine:
                 fixed_layout() + [self.wine, system_program(program)] + (["/q", "/k", "rem"] if program == "cmd" else []),
                 env=self.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=errors), errors)
         process, errors = self.residents[program]
-        started, answer, said = time.monotonic(), b"", os.fstat(errors.fileno()).st_size
+        started, answer, said, failure = time.monotonic(), b"", os.fstat(errors.fileno()).st_size, None
         try:
             process.stdin.write(line.encode("utf-8") + b"\r\n")
             process.stdin.flush()
             while not re.search(end, answer):
                 left = started + timeout - time.monotonic()
                 if left <= 0 or not select.select([process.stdout], [], [], left)[0]:
-                    raise ScenarioError("time limit of %d s reached: %s" % (timeout, line))
+                    raise ScenarioError("time limit of %d s reached: %s: %s" % (timeout, program, shown or line))
                 read = os.read(process.stdout.fileno(), 65536)
                 if not read:
                     raise ScenarioError("%s ended (exit %s) before its answer" % (program, process.wait()))
                 answer += read
         except (ScenarioError, BrokenPipeError) as error:
+            failure = error
+        # The child writes at its own offset in the file: read without moving it.
+        err = os.pread(errors.fileno(), 1 << 20, said).decode("utf-8", "replace")
+        self.history.append(([program, shown or line], process.poll(), time.monotonic() - started, answer, err))
+        if failure:
             self.end_resident(program, at_once=True)
             if fresh and not fixed_layout() and not answer and process.returncode == 1:
                 self.note_retry("Wine did not start the program")
-                return self.ask(program, line, end, timeout)
-            raise ScenarioError(str(error))
-        finally:
-            # The child writes at its own offset in the file: read without moving it.
-            err = os.pread(errors.fileno(), 1 << 20, said).decode("utf-8", "replace")
-            self.history.append(([program, line], None, time.monotonic() - started, answer, err))
-        self.check_crashes([program, line], err)
+                return self.ask(program, line, end, timeout, shown)
+            raise ScenarioError(str(failure))
+        self.check_crashes([program, shown or line], err)
         return answer.decode("utf-8", "replace").replace("\r\n", "\n")
 
     def end_resident(self, program=None, at_once=False):
@@ -314,11 +316,11 @@ class Wine:
         input (the resident cmd's is the runner's)."""
         with open(self.unix_path("C:\\kvca-step.bat"), "wb") as f:
             f.write(("@echo off\r\nsetlocal\r\n%s\r\necho kvca-exit=%%ERRORLEVEL%%\r\n" % line).encode("utf-8"))
-        out = self.ask("cmd", "call C:\\kvca-step.bat < NUL", rb"kvca-exit=-?\d+\r\n$", timeout)
+        out = self.ask("cmd", "call C:\\kvca-step.bat < NUL", rb"kvca-exit=-?\d+\r\n$", timeout, line)
         if not fixed_layout() and re.search(r"kvca-exit=9009\s*$", out) and \
                 NOT_STARTED_BY_CMD.search(self.stderr[-1]):
             self.note_retry("Wine did not start the program of a batch line")
-            out = self.ask("cmd", "call C:\\kvca-step.bat < NUL", rb"kvca-exit=-?\d+\r\n$", timeout)
+            out = self.ask("cmd", "call C:\\kvca-step.bat < NUL", rb"kvca-exit=-?\d+\r\n$", timeout, line)
         match = re.search(r"kvca-exit=(-?\d+)\s*$", out)
         return out[:match.start()], int(match.group(1))
 
