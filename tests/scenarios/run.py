@@ -123,6 +123,7 @@ class Wine:
         self.shared = {}  # file shared with the pristine prefix: its time of change
         self.history = []  # (command, exit code, seconds, output, standard error) of every program
         self.residents = {}  # program: (process, standard error) of the programs that answer lines (ask)
+        self.batches = 0  # the batch files cmd ran
 
     def make_pristine(self):
         os.makedirs(os.path.dirname(self.pristine), exist_ok=True)
@@ -313,15 +314,20 @@ class Wine:
         code (the Linux side would see it cut to 8 bits). The line goes through
         a batch file so that it reaches cmd exactly as written; a variable it
         sets holds in its batch only (setlocal), and its programs read no
-        input (the resident cmd's is the runner's)."""
-        with open(self.unix_path("C:\\kvca-step.bat"), "wb") as f:
-            f.write(("@echo off\r\nsetlocal\r\n%s\r\necho kvca-exit=%%ERRORLEVEL%%\r\n" % line).encode("utf-8"))
-        out = self.ask("cmd", "call C:\\kvca-step.bat < NUL", rb"kvca-exit=-?\d+\r\n$", timeout, line)
-        if not fixed_layout() and re.search(r"kvca-exit=9009\s*$", out) and \
-                NOT_STARTED_BY_CMD.search(self.stderr[-1]):
+        input (the resident cmd's is the runner's). cmd reads a batch file
+        while it runs it, and still after its last line: every batch is a new
+        file, and its end names it."""
+        self.batches += 1
+        name, end = "C:\\kvca-step-%d.bat" % self.batches, "kvca-exit-%d=" % self.batches
+        with open(self.unix_path(name), "wb") as f:
+            f.write(("@echo off\r\nsetlocal\r\n%s\r\necho %s%%ERRORLEVEL%%\r\n" % (line, end)).encode("utf-8"))
+        ending = re.compile(re.escape(end) + r"(-?\d+)\s*$")
+        answered = (re.escape(end) + r"-?\d+\r\n$").encode()
+        out = self.ask("cmd", "call %s < NUL" % name, answered, timeout, line)
+        if not fixed_layout() and ending.search(out).group(1) == "9009" and NOT_STARTED_BY_CMD.search(self.stderr[-1]):
             self.note_retry("Wine did not start the program of a batch line")
-            out = self.ask("cmd", "call C:\\kvca-step.bat < NUL", rb"kvca-exit=-?\d+\r\n$", timeout, line)
-        match = re.search(r"kvca-exit=(-?\d+)\s*$", out)
+            out = self.ask("cmd", "call %s < NUL" % name, answered, timeout, line)
+        match = ending.search(out)
         return out[:match.start()], int(match.group(1))
 
     def server_pids(self):
