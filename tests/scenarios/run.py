@@ -187,7 +187,7 @@ class Wine:
                 if os.path.exists(path) and os.stat(path).st_mtime_ns != mtime]
 
     def stop(self):
-        self.end_resident(at_once=True)
+        self.end_resident()
         if os.path.isdir(self.prefix):
             subprocess.run([self.wineserver, "-k"], env=self.env, stderr=subprocess.DEVNULL, check=False)
             subprocess.run([self.wineserver, "-w"], env=self.env, stderr=subprocess.DEVNULL, check=False)
@@ -286,7 +286,7 @@ class Wine:
         err = os.pread(errors.fileno(), 1 << 20, said).decode("utf-8", "replace")
         self.history.append(([program, shown or line], process.poll(), time.monotonic() - started, answer, err))
         if failure:
-            self.end_resident(program, at_once=True)
+            self.end_resident(program)
             if fresh and not fixed_layout() and not answer and process.returncode == 1:
                 self.note_retry("Wine did not start the program")
                 return self.ask(program, line, end, timeout, shown)
@@ -294,20 +294,13 @@ class Wine:
         self.check_crashes([program, shown or line], err)
         return answer.decode("utf-8", "replace").replace("\r\n", "\n")
 
-    def end_resident(self, program=None, at_once=False):
-        """Ends an answering program (all of them by default): at the end of
-        its input, or at once."""
+    def end_resident(self, program=None):
+        """Ends an answering program (all of them by default)."""
         for name in [program] if program else list(self.residents):
-            process, _ = self.residents.pop(name, (None, None))
-            if process and not at_once:
-                process.stdin.close()
-                try:
-                    process.wait(10)
-                except subprocess.TimeoutExpired:
-                    pass
-            if process and process.poll() is None:
+            process, _ = self.residents.pop(name)
+            if process.poll() is None:
                 process.kill()
-                process.wait()
+            process.wait()
 
     def cmd(self, line, timeout=DEFAULT_TIMEOUT):
         """Runs a command line through cmd; returns its output and its full exit
