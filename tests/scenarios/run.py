@@ -243,29 +243,31 @@ class Wine:
             err_file.seek(0)
             stdout, err = out.read(), err_file.read().decode("utf-8", "replace")
         self.history.append((args, self.returncode, time.monotonic() - started, stdout, err))
-        self.check_crashes(args, err)
+        self.keep_errors(args, err)
         return stdout.decode("utf-8", "replace").replace("\r\n", "\n")
 
-    def check_crashes(self, args, err):
+    def keep_errors(self, args, err):
+        """Keeps a program's standard error (Wine's errors); fails on a crash."""
         self.stderr.append(err)
         crashes = [line for line in err.splitlines() if CRASH_LINES.search(line)]
         if crashes:
             raise ScenarioError("crash or missing entry point in %s:\n  %s" %
                                 (" ".join(args), "\n  ".join(crashes)))
 
-    def ask(self, program, line, end, timeout=DEFAULT_TIMEOUT, shown=None):
+    def ask(self, command, line, end, timeout=DEFAULT_TIMEOUT, shown=None):
         """Writes a line to a program that answers each line of its standard
         input (watchstate.exe, cmd) and returns its answer, up to the end that
-        the bytes pattern `end` matches. The program is started at the first
-        line and stays until the prefix ends: a Windows process costs about a
+        the bytes pattern `end` matches. The program (the command's first
+        word) is started at the first line and stays until the prefix ends: a Windows process costs about a
         tenth of a CPU-second. Its standard output is a pipe, read up to the
         end of each answer only: a process it starts may hold it open. The
         record of programs shows `shown` for the line, when given."""
+        program = command[0]
         fresh = program not in self.residents
         if fresh:
             errors = tempfile.TemporaryFile()
             self.residents[program] = (subprocess.Popen(
-                fixed_layout() + [self.wine, system_program(program)] + (["/q", "/k", "rem"] if program == "cmd" else []),
+                fixed_layout() + [self.wine, system_program(program)] + command[1:],
                 env=self.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=errors), errors)
         process, errors = self.residents[program]
         started, answer, said, failure = time.monotonic(), b"", os.fstat(errors.fileno()).st_size, None
@@ -289,9 +291,9 @@ class Wine:
             self.end_resident(program)
             if fresh and not fixed_layout() and not answer and process.returncode == 1:
                 self.note_retry("Wine did not start the program")
-                return self.ask(program, line, end, timeout, shown)
+                return self.ask(command, line, end, timeout, shown)
             raise ScenarioError(str(failure))
-        self.check_crashes([program, shown or line], err)
+        self.keep_errors([program, shown or line], err)
         return answer.decode("utf-8", "replace").replace("\r\n", "\n")
 
     def end_resident(self, program=None):
@@ -314,12 +316,14 @@ class Wine:
         name, end = "C:\\kvca-step-%d.bat" % self.batches, "kvca-exit-%d=" % self.batches
         with open(self.unix_path(name), "wb") as f:
             f.write(("@echo off\r\nsetlocal\r\n%s\r\necho %s%%ERRORLEVEL%%\r\n" % (line, end)).encode("utf-8"))
-        ending = re.compile(re.escape(end) + r"(-?\d+)\s*$")
-        answered = (re.escape(end) + r"-?\d+\r\n$").encode()
-        out = self.ask("cmd", "call %s < NUL" % name, answered, timeout, line)
+        # The answer ends with the end line (the runner reads "\n" for "\r\n").
+        ending = re.compile(re.escape(end) + r"(-?\d+)\n$")
+        ask = lambda: self.ask(["cmd", "/q", "/k", "rem"], "call %s < NUL" % name,
+                               (re.escape(end) + r"-?\d+\r\n$").encode(), timeout, line)
+        out = ask()
         if not fixed_layout() and ending.search(out).group(1) == "9009" and NOT_STARTED_BY_CMD.search(self.stderr[-1]):
             self.note_retry("Wine did not start the program of a batch line")
-            out = self.ask("cmd", "call %s < NUL" % name, answered, timeout, line)
+            out = ask()
         match = ending.search(out)
         return out[:match.start()], int(match.group(1))
 
@@ -541,7 +545,7 @@ class Scenario:
 
     def look(self, queries):
         """Asks the fixture watchstate.exe: {(kind, target): lines}."""
-        out = self.wine.ask(os.path.join(self.build, "tests", "fixtures", "watchstate.exe"), "\t".join(queries),
+        out = self.wine.ask([os.path.join(self.build, "tests", "fixtures", "watchstate.exe")], "\t".join(queries),
                             rb"== end\n$")
         seen, lines = {}, None
         for line in out.split("\n"):
